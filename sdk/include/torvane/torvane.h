@@ -1,0 +1,7 @@
+// The whole public interface of the torvane SDK.
+#pragma once
+
+#include "torvane/checksum.h"
+#include "torvane/packing.h"
+#include "torvane/records.h"
+#include "torvane/udp.h"
