@@ -37,7 +37,7 @@ LowCmd RandomCmd(uint32_t seed) {
 
 TEST(RefineCmd, FreshCommandPacksSafeDefaults) {
   LowCmd cmd{};
-  UDP udp;
+  UDP udp(0, 129, 1087, false, nonBlock, true);  // deferred: no socket
   udp.InitCmdData(cmd);
   LowCmd_refine out{};
   refineCmd(out, cmd);

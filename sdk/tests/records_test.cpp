@@ -30,7 +30,7 @@ TEST(Records, ValueInitialisedIsAllZero) {
 }
 
 TEST(InitCmdData, HighCmdImage) {
-  UDP udp;
+  UDP udp(0, 129, 1087, false, nonBlock, true);  // deferred: no socket
   HighCmd cmd{};
   udp.InitCmdData(cmd);
   const auto b = Bytes(cmd);
@@ -41,7 +41,7 @@ TEST(InitCmdData, HighCmdImage) {
 }
 
 TEST(InitCmdData, LowCmdImage) {
-  UDP udp;
+  UDP udp(0, 129, 1087, false, nonBlock, true);  // deferred: no socket
   LowCmd cmd{};
   udp.InitCmdData(cmd);
   const auto b = Bytes(cmd);
@@ -66,7 +66,7 @@ TEST(InitCmdData, LowCmdImage) {
 }
 
 TEST(InitCmdData, LeavesUnrelatedFieldsAndIsIdempotent) {
-  UDP udp;
+  UDP udp(0, 129, 1087, false, nonBlock, true);  // deferred: no socket
   LowCmd cmd{};
   std::memset(&cmd, 0x5A, sizeof cmd);
   udp.InitCmdData(cmd);

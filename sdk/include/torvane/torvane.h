@@ -4,4 +4,5 @@
 #include "torvane/checksum.h"
 #include "torvane/packing.h"
 #include "torvane/records.h"
+#include "torvane/transport_state.h"
 #include "torvane/udp.h"
