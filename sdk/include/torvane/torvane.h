@@ -2,7 +2,9 @@
 #pragma once
 
 #include "torvane/checksum.h"
+#include "torvane/environment.h"
 #include "torvane/packing.h"
 #include "torvane/records.h"
+#include "torvane/safety.h"
 #include "torvane/transport_state.h"
 #include "torvane/udp.h"
