@@ -1,0 +1,14 @@
+#include <pybind11/pybind11.h>
+
+#include "bindings.h"
+
+namespace py = pybind11;
+
+// The registration order shows in the generated signatures: UDP and Safety are bound before the
+// records, so their record parameters read as TORVANE::HighCmd and so on.
+PYBIND11_MODULE(robot_interface, m, py::mod_gil_not_used(false)) {
+  torvane_python::bind_enums(m);
+  torvane_python::bind_udp(m);
+  torvane_python::bind_safety(m);
+  torvane_python::bind_records(m);
+}
