@@ -1,0 +1,203 @@
+#include "emulator.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "torvane/checksum.h"
+
+namespace torvane_sim {
+namespace {
+
+double Now() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
+}
+
+void SleepUntil(double deadline) {
+  timespec t{};
+  t.tv_sec = static_cast<time_t>(deadline);
+  t.tv_nsec = static_cast<long>((deadline - static_cast<double>(t.tv_sec)) * 1e9);
+  clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr);  // EINTR ends it early: fine
+}
+
+}  // namespace
+
+Emulator::Emulator(const Options& options)
+    : options_(options),
+      period_(1.0 / options.rate_hz),
+      legs_(options.model),
+      faults_(options.faults, options.seed),
+      image_(options.high_level ? sizeof(TORVANE::HighState) : sizeof(TORVANE::LowState_refine)) {}
+
+bool Emulator::Listen() {
+  const bool high = options_.high_level;
+  const int send_length = high ? TORVANE::HIGH_STATE_LENGTH : TORVANE::LOW_STATE_LENGTH;
+  const int recv_length = high ? TORVANE::HIGH_CMD_LENGTH : TORVANE::LOW_CMD_LENGTH;
+  udp_ = std::make_unique<TORVANE::UDP>(options_.port, send_length, recv_length,
+                                        /*autoDisconnect=*/true, TORVANE::nonBlock,
+                                        /*deferInit=*/false);
+  // The endpoint binds every interface; an emulator listens only where it was told to, so its
+  // socket is replaced by one bound to that address (still non-blocking, as init made it).
+  close(udp_->socketfd);
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(options_.port);
+  inet_pton(AF_INET, options_.address.c_str(), &local.sin_addr);
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    std::fprintf(stderr, "torvane-sim: cannot listen on %s:%u: %s\n", options_.address.c_str(),
+                 static_cast<unsigned>(options_.port), std::strerror(errno));
+    if (fd >= 0) close(fd);
+    udp_->socketfd = -1;
+    return false;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  udp_->socketfd = fd;
+
+  // Real clients stamp high-level commands with the plain checksum, which an endpoint takes at
+  // that level only in developer mode. The mode is process-wide: this process's only.
+  if (high) {
+    char diag[] = "[openDiagMode]";
+    udp_->SetSend(diag);
+  }
+  udp_->SetDisconnectTime(static_cast<float>(period_), 1.0f);
+  std::printf("torvane-sim: %s level on %s:%u, %s at %g Hz\n", high ? "high" : "low",
+              options_.address.c_str(), static_cast<unsigned>(options_.port),
+              options_.lockstep ? "lockstep" : "streaming", options_.rate_hz);
+  std::fflush(stdout);
+  return true;
+}
+
+void Emulator::TakeCommand() {
+  const int result = udp_->Recv();
+  if (result == 0) {
+    ++commands_;
+    if (options_.high_level) {
+      TORVANE::HighCmd cmd;
+      udp_->GetRecv(reinterpret_cast<char*>(&cmd));
+      body_.Command(cmd);
+    } else {
+      TORVANE::LowCmd_refine cmd;
+      udp_->GetRecv(reinterpret_cast<char*>(&cmd));
+      legs_.Command(cmd);
+    }
+    if (options_.lockstep) {
+      if (options_.high_level) {
+        body_.Step(period_);
+      } else {
+        legs_.Step(period_);
+      }
+      Answer();
+    }
+  } else if (result == -3 || (result == -1 && options_.lockstep)) {
+    ++rejected_;
+    if (options_.trace) {
+      std::printf("reject %d\n", result);
+      std::fflush(stdout);
+    }
+  }
+}
+
+void Emulator::Answer() {
+  const int length = static_cast<int>(image_.size());
+  if (options_.high_level) {
+    TORVANE::HighState state;
+    body_.Fill(state);
+    std::memcpy(image_.data(), &state, sizeof state);
+  } else {
+    TORVANE::LowState_refine state;
+    legs_.Fill(state);
+    std::memcpy(image_.data(), &state, sizeof state);
+  }
+  char* image = reinterpret_cast<char*>(image_.data());
+  udp_->SetSend(image);  // stamps the plain checksum into image_ and stages it
+  if (options_.high_level) {
+    // A controller sends its high-level state with the checksum scrambled.
+    char mask[] = "[maskChkSum]";
+    udp_->SetSend(mask);
+    TORVANE::encryptCRC(image_.data(), nullptr, static_cast<uint32_t>(length));
+  }
+
+  const Fault fault = faults_.Next();
+  ++answers_;
+  int sent = 0;
+  switch (fault) {
+    case Fault::kNone:
+      sent = udp_->Send() > 0;
+      break;
+    case Fault::kDuplicate:
+      sent = (udp_->Send() > 0) + (udp_->Send() > 0);
+      break;
+    case Fault::kDrop:
+      break;
+    case Fault::kCorruptCrc: {
+      const uint32_t noise = faults_.Noise();
+      for (int k = 0; k < 4; ++k) image_[length - 4 + k] ^= static_cast<uint8_t>(noise >> (8 * k));
+      sent = send(udp_->socketfd, image_.data(), image_.size(), 0) > 0;
+      break;
+    }
+    case Fault::kCorruptHeader:
+      image_[1] ^= 0xFF;
+      sent = send(udp_->socketfd, image_.data(), image_.size(), 0) > 0;
+      break;
+    case Fault::kTruncate:
+      sent = send(udp_->socketfd, image_.data(),
+                  static_cast<size_t>(faults_.TruncatedLength(length)), 0) > 0;
+      break;
+  }
+  datagrams_ += static_cast<uint64_t>(sent);
+  if (options_.trace) {
+    std::printf("answer %llu %s\n", static_cast<unsigned long long>(answers_), FaultName(fault));
+    std::fflush(stdout);
+  }
+}
+
+int Emulator::Run(const volatile std::sig_atomic_t& stop) {
+  if (!Listen()) return 1;
+  const double start = Now();
+  double next = start;
+  while (stop == 0 && (options_.duration_s <= 0.0 || Now() - start < options_.duration_s)) {
+    if (options_.lockstep) {
+      pollfd p{udp_->socketfd, POLLIN, 0};
+      if (poll(&p, 1, 100) == 1) TakeCommand();
+      continue;
+    }
+    TakeCommand();
+    if (options_.high_level) {
+      body_.Step(period_);
+    } else {
+      legs_.Step(period_);
+    }
+    if (udp_->connected) Answer();
+    next += period_;
+    const double now = Now();
+    if (next < now - 0.1) next = now;  // fell far behind (a debugger, a suspend): resync
+    SleepUntil(next);
+  }
+  PrintTally();
+  return 0;
+}
+
+void Emulator::PrintTally() const {
+  const FaultTally& t = faults_.tally();
+  std::printf(
+      "torvane-sim: %llu commands taken, %llu rejected; %llu answers, %llu datagrams sent\n"
+      "torvane-sim: injected drop %llu, crc %llu, header %llu, truncate %llu, duplicate %llu\n",
+      static_cast<unsigned long long>(commands_), static_cast<unsigned long long>(rejected_),
+      static_cast<unsigned long long>(answers_), static_cast<unsigned long long>(datagrams_),
+      static_cast<unsigned long long>(t.drop), static_cast<unsigned long long>(t.corrupt_crc),
+      static_cast<unsigned long long>(t.corrupt_header), static_cast<unsigned long long>(t.truncate),
+      static_cast<unsigned long long>(t.duplicate));
+  std::fflush(stdout);
+}
+
+}  // namespace torvane_sim

@@ -1,0 +1,40 @@
+// The emulated controller: a server endpoint of the SDK that learns its client from the first
+// command, the model of the chosen level, and the fault injection on what it sends back.
+#pragma once
+
+#include <csignal>
+#include <memory>
+#include <vector>
+
+#include "body_model.h"
+#include "faults.h"
+#include "leg_model.h"
+#include "options.h"
+#include "torvane/udp.h"
+
+namespace torvane_sim {
+
+class Emulator {
+ public:
+  explicit Emulator(const Options& options);
+  // Serves until `stop` is set or the duration has passed; prints the tally. Returns the exit
+  // status: 0, or 1 if the port could not be opened.
+  int Run(const volatile std::sig_atomic_t& stop);
+
+ private:
+  bool Listen();
+  void TakeCommand();
+  void Answer();
+  void PrintTally() const;
+
+  Options options_;
+  double period_;
+  std::unique_ptr<TORVANE::UDP> udp_;
+  LegModel legs_;
+  BodyModel body_;
+  FaultInjector faults_;
+  std::vector<uint8_t> image_;
+  uint64_t commands_ = 0, rejected_ = 0, answers_ = 0, datagrams_ = 0;
+};
+
+}  // namespace torvane_sim

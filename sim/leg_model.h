@@ -1,0 +1,43 @@
+// Low-level emulation: twelve leg joints driven by the commanded law
+//   tau = Kp * (q_cmd - q) + Kd * (dq_cmd - dq) + tau_ff
+// while their motor mode is 10, limp (damped, sagging under the body's weight) otherwise.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "torvane/packing.h"
+#include "torvane/safety.h"
+
+namespace torvane_sim {
+
+class LegModel {
+ public:
+  explicit LegModel(TORVANE::LeggedType model);
+
+  // Takes the latest command (packed form, as it came off the wire).
+  void Command(const TORVANE::LowCmd_refine& cmd);
+  // Advances the joints by dt seconds.
+  void Step(double dt);
+  // The state datagram image (checksum not yet stamped).
+  void Fill(TORVANE::LowState_refine& out) const;
+
+  double q(int joint) const { return joints_[joint].q; }
+
+ private:
+  struct Joint {
+    double q = 0, dq = 0, ddq = 0, tau = 0, temperature = 30;
+    double lower = 0, upper = 0;  // hard stops: the model's joint range
+    double rest = 0;              // where the joint lies with the body on the ground
+  };
+  struct Target {
+    uint8_t mode = 0;
+    float q = 0, dq = 0, tau = 0, kp = 0, kd = 0;
+  };
+  std::array<Joint, 12> joints_{};
+  std::array<Target, 12> targets_{};
+  double time_s_ = 0;
+  double charge_ = 100.0;  // state of charge [%]
+};
+
+}  // namespace torvane_sim

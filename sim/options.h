@@ -1,0 +1,33 @@
+// Command line of torvane-sim.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "torvane/safety.h"
+
+namespace torvane_sim {
+
+struct FaultShares {
+  double drop = 0, corrupt_crc = 0, corrupt_header = 0, truncate = 0, duplicate = 0;
+  double total() const { return drop + corrupt_crc + corrupt_header + truncate + duplicate; }
+};
+
+struct Options {
+  bool high_level = false;
+  std::string address = "127.0.0.1";
+  uint16_t port = 8082;
+  double rate_hz = 500.0;
+  bool lockstep = false;
+  double duration_s = 0.0;  // 0: until SIGINT or SIGTERM
+  TORVANE::LeggedType model = TORVANE::LeggedType::Zorvan;
+  uint64_t seed = 1;
+  FaultShares faults;
+  bool trace = false;  // one line per answered command, for tests that run in lockstep
+};
+
+// Parses argv into `out`. Returns 0 to run, 1 after printing the help (exit 0), 2 after printing
+// what is wrong (exit 2).
+int ParseOptions(int argc, char** argv, Options& out);
+
+}  // namespace torvane_sim
