@@ -16,7 +16,9 @@ double Follow(double current, double target, double dt) {
   return current + (target - current) * std::min(1.0, dt / kLag);
 }
 
-double Finite(float v) { return std::isfinite(v) ? v : 0.0; }
+double Finite(float v) {
+  return std::isfinite(v) ? v : 0.0;
+}
 
 }  // namespace
 
@@ -32,8 +34,8 @@ void BodyModel::Step(double dt) {
   x_ += (vx_ * std::cos(yaw_) - vy_ * std::sin(yaw_)) * dt;
   y_ += (vx_ * std::sin(yaw_) + vy_ * std::cos(yaw_)) * dt;
   height_ = Follow(height_, kNominalHeight + std::clamp(Finite(cmd_.bodyHeight), -0.15, 0.1), dt);
-  foot_raise_ =
-      Follow(foot_raise_, kNominalFootRaise + std::clamp(Finite(cmd_.footRaiseHeight), -0.06, 0.1), dt);
+  foot_raise_ = Follow(
+      foot_raise_, kNominalFootRaise + std::clamp(Finite(cmd_.footRaiseHeight), -0.06, 0.1), dt);
   roll_ = Follow(roll_, std::clamp(Finite(cmd_.euler[0]), -0.75, 0.75), dt);
   pitch_ = Follow(pitch_, std::clamp(Finite(cmd_.euler[1]), -0.75, 0.75), dt);
   yaw_offset_ = Follow(yaw_offset_, std::clamp(Finite(cmd_.euler[2]), -0.6, 0.6), dt);

@@ -19,8 +19,8 @@ class BodyModel {
 
  private:
   TORVANE::HighCmd cmd_{};
-  double x_ = 0, y_ = 0, yaw_ = 0;     // world frame [m], heading [rad]
-  double vx_ = 0, vy_ = 0, wz_ = 0;    // body frame [m/s], yaw rate [rad/s]
+  double x_ = 0, y_ = 0, yaw_ = 0;   // world frame [m], heading [rad]
+  double vx_ = 0, vy_ = 0, wz_ = 0;  // body frame [m/s], yaw rate [rad/s]
   double height_ = 0.28, foot_raise_ = 0.08;
   double roll_ = 0, pitch_ = 0, yaw_offset_ = 0;
   double time_s_ = 0, charge_ = 100.0;

@@ -195,8 +195,8 @@ void Emulator::PrintTally() const {
       static_cast<unsigned long long>(commands_), static_cast<unsigned long long>(rejected_),
       static_cast<unsigned long long>(answers_), static_cast<unsigned long long>(datagrams_),
       static_cast<unsigned long long>(t.drop), static_cast<unsigned long long>(t.corrupt_crc),
-      static_cast<unsigned long long>(t.corrupt_header), static_cast<unsigned long long>(t.truncate),
-      static_cast<unsigned long long>(t.duplicate));
+      static_cast<unsigned long long>(t.corrupt_header),
+      static_cast<unsigned long long>(t.truncate), static_cast<unsigned long long>(t.duplicate));
   std::fflush(stdout);
 }
 

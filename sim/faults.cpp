@@ -4,12 +4,18 @@ namespace torvane_sim {
 
 const char* FaultName(Fault f) {
   switch (f) {
-    case Fault::kNone: return "ok";
-    case Fault::kDrop: return "drop";
-    case Fault::kCorruptCrc: return "crc";
-    case Fault::kCorruptHeader: return "header";
-    case Fault::kTruncate: return "truncate";
-    case Fault::kDuplicate: return "duplicate";
+    case Fault::kNone:
+      return "ok";
+    case Fault::kDrop:
+      return "drop";
+    case Fault::kCorruptCrc:
+      return "crc";
+    case Fault::kCorruptHeader:
+      return "header";
+    case Fault::kTruncate:
+      return "truncate";
+    case Fault::kDuplicate:
+      return "duplicate";
   }
   return "?";
 }

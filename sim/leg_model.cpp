@@ -7,14 +7,14 @@
 namespace torvane_sim {
 namespace {
 
-constexpr double kInertia = 0.05;      // [kg m^2] rotor and link, seen at the joint
-constexpr double kFriction = 0.4;      // [N m s / rad] viscous
-constexpr double kTorqueLimit = 33.5;  // [N m]
-constexpr double kSpeedLimit = 21.0;   // [rad/s]
-constexpr double kWeightTorque = 2.0;  // [N m] most the body's weight puts on a joint
-constexpr double kWeightStiffness = 4.0;  // [N m / rad] the weight grows as the legs lift it
-constexpr double kSubstep = 0.0005;    // [s]
-constexpr double kLinkLength = 0.2;    // [m] for foot forces
+constexpr double kInertia = 0.05;               // [kg m^2] rotor and link, seen at the joint
+constexpr double kFriction = 0.4;               // [N m s / rad] viscous
+constexpr double kTorqueLimit = 33.5;           // [N m]
+constexpr double kSpeedLimit = 21.0;            // [rad/s]
+constexpr double kWeightTorque = 2.0;           // [N m] most the body's weight puts on a joint
+constexpr double kWeightStiffness = 4.0;        // [N m / rad] the weight grows as the legs lift it
+constexpr double kSubstep = 0.0005;             // [s]
+constexpr double kLinkLength = 0.2;             // [m] for foot forces
 constexpr double kDrainPerSecond = 1.0 / 60.0;  // [% / s], a little more under load
 
 // Values at which a command means "no target" (the safe defaults of a fresh command).

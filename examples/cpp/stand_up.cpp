@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
       }
       // The guard: clamp, then cut the leg motors on over-power or a joint out of range.
       safety.PositionLimit(cmd);
-      if (safety.PowerProtect(cmd, state, 10) < 0 || safety.PositionProtect(cmd, state, 0.087) < 0) {
+      if (safety.PowerProtect(cmd, state, 10) < 0 ||
+          safety.PositionProtect(cmd, state, 0.087) < 0) {
         ++trips;
       }
     }
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
   for (int j = 0; j < 12; ++j) {
     worst = std::max(worst, std::fabs(static_cast<double>(kStand[j % 3] - state.motorState[j].q)));
   }
-  std::printf("largest joint error %.3f rad after %d cycles, safety trips %d\n", worst, cycles, trips);
+  std::printf("largest joint error %.3f rad after %d cycles, safety trips %d\n", worst, cycles,
+              trips);
   return trips == 0 ? 0 : 1;
 }

@@ -33,8 +33,8 @@ int main(int argc, char** argv) {
       uint8_t mode;
       float vx, yaw_rate;
     };
-    for (const Step step : {Step{1.0 / kSpeed, 2, kSpeed, 0}, Step{1.0, 2, 0, kTurn},
-                            Step{0.3, 1, 0, 0}}) {
+    for (const Step step :
+         {Step{1.0 / kSpeed, 2, kSpeed, 0}, Step{1.0, 2, 0, kTurn}, Step{0.3, 1, 0, 0}}) {
       for (int i = 0; i < static_cast<int>(step.seconds * kRate); ++i) {
         cmd.mode = step.mode;
         cmd.velocity = {step.vx, 0.0f};

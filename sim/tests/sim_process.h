@@ -1,0 +1,99 @@
+// torvane-sim as a child process in lockstep with --trace, for C++ tests: Answer() reads the
+// emulator's account of the last command, so the test knows what was sent before it calls Recv.
+#pragma once
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace torvane_test {
+
+class SimProcess {
+ public:
+  SimProcess(const std::string& level, uint16_t port, const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {
+        TORVANE_SIM_PATH, "--level", level,        "--port", std::to_string(port),
+        "--lockstep",     "--trace", "--duration", "900"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    fd_ = out[0];
+    std::string line;
+    while (ReadLine(line) && line.find("level on") == std::string::npos) {
+    }
+  }
+  ~SimProcess() { Stop(); }
+  SimProcess(const SimProcess&) = delete;
+  SimProcess& operator=(const SimProcess&) = delete;
+
+  bool running() const { return pid_ > 0; }
+
+  // The next line the emulator printed; false if it ended or printed nothing for 10 s.
+  bool ReadLine(std::string& line) {
+    for (;;) {
+      const size_t nl = pending_.find('\n');
+      if (nl != std::string::npos) {
+        line = pending_.substr(0, nl);
+        pending_.erase(0, nl + 1);
+        return true;
+      }
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 10000) != 1) return false;
+      char buf[4096];
+      const ssize_t n = read(fd_, buf, sizeof buf);
+      if (n <= 0) return false;
+      pending_.append(buf, static_cast<size_t>(n));
+    }
+  }
+
+  // What the emulator did with the last command ("ok", "drop", "crc", "header", "truncate",
+  // "duplicate", or "reject"); empty if it said nothing.
+  std::string Answer() {
+    std::string line;
+    while (ReadLine(line)) {
+      if (line.rfind("answer ", 0) == 0) return line.substr(line.rfind(' ') + 1);
+      if (line.rfind("reject ", 0) == 0) return "reject";
+    }
+    return "";
+  }
+
+  // Stops the emulator and returns its closing tally lines.
+  std::string Stop() {
+    if (pid_ <= 0) return "";
+    kill(pid_, SIGINT);
+    std::string rest, line;
+    while (ReadLine(line)) {
+      if (line.rfind("torvane-sim:", 0) == 0) rest += line + "\n";
+    }
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    close(fd_);
+    pid_ = -1;
+    return rest;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int fd_ = -1;
+  std::string pending_;
+};
+
+}  // namespace torvane_test
