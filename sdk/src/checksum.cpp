@@ -3,6 +3,11 @@
 #include <array>
 #include <cstring>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define TORVANE_HAVE_CLMUL 1
+#endif
+
 namespace TORVANE {
 namespace {
 
@@ -44,16 +49,88 @@ inline uint32_t Step(uint32_t x, int base) {
          kTable[base + 1][(x >> 8) & 0xFF] ^ kTable[base][x & 0xFF];
 }
 
-}  // namespace
-
-uint32_t crc32(const uint32_t* data, uint32_t len) {
-  uint32_t crc = 0xFFFFFFFFu;
-  const auto* p = reinterpret_cast<const unsigned char*>(data);
+// Continues the register `crc` over `len` words at p.
+uint32_t TableWords(uint32_t crc, const unsigned char* p, uint32_t len) {
   for (; len >= 2; len -= 2, p += 8) {
     crc = Step(crc ^ LoadLE32(p), 4) ^ Step(LoadLE32(p + 4), 0);
   }
   if (len == 1) crc = Step(crc ^ LoadLE32(p), 0);
   return crc;
+}
+
+#if TORVANE_HAVE_CLMUL
+
+// x^n mod P, the constants of the folding.
+constexpr uint32_t PowerMod(int n) {
+  uint32_t r = 1;  // x^0
+  for (int i = 0; i < n; ++i) r = (r & 0x80000000u) ? (r << 1) ^ kPolynomial : (r << 1);
+  return r;
+}
+
+// Folding with carry-less multiplication: the message is a polynomial whose first bit has the
+// highest degree, 128 bits per block, so each block holds words w0..w3 with w0 on top. An
+// accumulator A stands for everything so far: A * x^128 == A.hi * (x^192 mod P) +
+// A.lo * (x^128 mod P), both products below 95 bits, so the next block is XORed on. The
+// remainder of A (times x^32, as the register keeps it) is then four table steps.
+#define TORVANE_CLMUL_TARGET __attribute__((target("pclmul,sse4.1")))
+
+TORVANE_CLMUL_TARGET inline __m128i Block(const unsigned char* q) {
+  return _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), 0x1B);
+}
+
+TORVANE_CLMUL_TARGET inline __m128i Fold(__m128i a, __m128i k, __m128i next) {
+  return _mm_xor_si128(
+      _mm_xor_si128(_mm_clmulepi64_si128(a, k, 0x11), _mm_clmulepi64_si128(a, k, 0x00)), next);
+}
+
+TORVANE_CLMUL_TARGET uint32_t ClmulWords(const unsigned char* p, uint32_t len) {
+  const __m128i fold128 = _mm_set_epi64x(PowerMod(192), PowerMod(128));
+  const __m128i fold512 = _mm_set_epi64x(PowerMod(576), PowerMod(512));
+  // The initial register 0xFFFFFFFF is the same as XORing it onto the first word.
+  const __m128i init = _mm_set_epi32(-1, 0, 0, 0);
+  uint32_t blocks = len / 4;
+  __m128i a = _mm_xor_si128(Block(p), init);
+  p += 16;
+  --blocks;
+  if (blocks >= 7) {
+    __m128i b = Block(p), c = Block(p + 16), d = Block(p + 32);
+    p += 48;
+    blocks -= 3;
+    for (; blocks >= 4; blocks -= 4, p += 64) {
+      a = Fold(a, fold512, Block(p));
+      b = Fold(b, fold512, Block(p + 16));
+      c = Fold(c, fold512, Block(p + 32));
+      d = Fold(d, fold512, Block(p + 48));
+    }
+    a = Fold(Fold(Fold(a, fold128, b), fold128, c), fold128, d);
+  }
+  for (; blocks > 0; --blocks, p += 16) a = Fold(a, fold128, Block(p));
+
+  alignas(16) uint32_t limbs[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(limbs), a);
+  uint32_t crc = Step(limbs[3], 4) ^ Step(limbs[2], 0);
+  crc = Step(crc ^ limbs[1], 4) ^ Step(limbs[0], 0);
+  return TableWords(crc, p, len % 4);
+}
+
+const bool kHasClmul = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+
+#endif
+
+}  // namespace
+
+namespace detail {
+uint32_t crc32_table(const uint32_t* data, uint32_t len) {
+  return TableWords(0xFFFFFFFFu, reinterpret_cast<const unsigned char*>(data), len);
+}
+}  // namespace detail
+
+uint32_t crc32(const uint32_t* data, uint32_t len) {
+  const auto* p = reinterpret_cast<const unsigned char*>(data);
+#if TORVANE_HAVE_CLMUL
+  if (len >= 8 && kHasClmul) return ClmulWords(p, len);
+#endif
+  return TableWords(0xFFFFFFFFu, p, len);
 }
 
 uint32_t byte_swap(uint32_t value, uint8_t i, uint8_t j) {

@@ -29,4 +29,10 @@ constexpr uint32_t covered_words(int length) {
   return length < 4 ? 0u : static_cast<uint32_t>((length >> 2) - 1);
 }
 
+namespace detail {
+// The portable table form of crc32 (slicing by eight), which crc32 uses where the processor
+// has no carry-less multiply; for tests and benchmarks.
+uint32_t crc32_table(const uint32_t* data, uint32_t len);
+}  // namespace detail
+
 }  // namespace TORVANE
