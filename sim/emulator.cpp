@@ -127,6 +127,11 @@ void Emulator::Answer() {
     TORVANE::encryptCRC(image_.data(), nullptr, static_cast<uint32_t>(length));
   }
 
+  // FNV-1a over the whole datagram as it stands before any fault, for tests that check what
+  // they were given against what was sent.
+  uint64_t digest = 1469598103934665603ull;
+  for (uint8_t b : image_) digest = (digest ^ b) * 1099511628211ull;
+
   const Fault fault = faults_.Next();
   ++answers_;
   int sent = 0;
@@ -156,7 +161,8 @@ void Emulator::Answer() {
   }
   datagrams_ += static_cast<uint64_t>(sent);
   if (options_.trace) {
-    std::printf("answer %llu %s\n", static_cast<unsigned long long>(answers_), FaultName(fault));
+    std::printf("answer %llu %s %016llx\n", static_cast<unsigned long long>(answers_),
+                FaultName(fault), static_cast<unsigned long long>(digest));
     std::fflush(stdout);
   }
 }

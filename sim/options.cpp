@@ -30,7 +30,8 @@ const char kHelp[] =
     "  --corrupt-header P     share sent with a wrong header\n"
     "  --truncate P           share sent cut short\n"
     "  --duplicate P          share sent twice\n"
-    "  --trace                print one line per answered command (lockstep tests)\n"
+    "  --trace                print a line per answered command: answer <n> <fault> <digest>\n"
+    "                         (digest: FNV-1a 64 of the datagram before the fault)\n"
     "  --help                 this text\n";
 
 bool ParseDouble(const char* text, double& out) {

@@ -40,7 +40,7 @@ class Sim:
         while True:
             words = self.readline().decode().split()
             if words and words[0] in ("answer", "reject"):
-                return words[-1] if words[0] == "answer" else "reject"
+                return words[2] if words[0] == "answer" else "reject"
 
     def stop(self):
         """Stops the emulator; returns the lines it printed after the trace."""

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -65,14 +66,27 @@ class SimProcess {
   }
 
   // What the emulator did with the last command ("ok", "drop", "crc", "header", "truncate",
-  // "duplicate", or "reject"); empty if it said nothing.
-  std::string Answer() {
+  // "duplicate", or "reject"); empty if it said nothing. `digest` gets the FNV-1a 64 of the
+  // datagram it built.
+  std::string Answer(uint64_t* digest = nullptr) {
     std::string line;
     while (ReadLine(line)) {
-      if (line.rfind("answer ", 0) == 0) return line.substr(line.rfind(' ') + 1);
+      if (line.rfind("answer ", 0) == 0) {
+        char kind[16] = {0};
+        unsigned long long n = 0, d = 0;
+        if (std::sscanf(line.c_str(), "answer %llu %15s %llx", &n, kind, &d) != 3) return "";
+        if (digest != nullptr) *digest = d;
+        return kind;
+      }
       if (line.rfind("reject ", 0) == 0) return "reject";
     }
     return "";
+  }
+
+  static uint64_t Digest(const uint8_t* p, size_t n) {
+    uint64_t d = 1469598103934665603ull;
+    for (size_t i = 0; i < n; ++i) d = (d ^ p[i]) * 1099511628211ull;
+    return d;
   }
 
   // Stops the emulator and returns its closing tally lines.
