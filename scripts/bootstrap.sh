@@ -29,6 +29,16 @@ if [ ${#missing[@]} -gt 0 ]; then
   as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# clang's sanitizer and fuzzer runtimes, for the version of clang installed.
+clang_major=$(clang --version 2>/dev/null | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -n 1)
+if [ -n "$clang_major" ] &&
+   ! dpkg-query -W -f='${Status}' "libclang-rt-$clang_major-dev" 2>/dev/null | grep -q 'ok installed'; then
+  say "installing libclang-rt-$clang_major-dev"
+  export DEBIAN_FRONTEND=noninteractive
+  as_root apt-get update -qq
+  as_root apt-get install -y -qq --no-install-recommends "libclang-rt-$clang_major-dev" >/dev/null
+fi
+
 # 2. CPython 3.12 with its headers. The interpreter recorded is the real one (sys.executable),
 # not a version-manager shim.
 find_python() {

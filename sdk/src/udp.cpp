@@ -216,28 +216,28 @@ void UDP::SetAccessibleTime(float callback_dt, float accessibleTime) {
   transportState.accessibleThreshold = CallsFor(accessibleTime, callback_dt);
 }
 
-bool UDP::SendReady(int need, const char* what) {
-  if (sendBuf && sendLength >= need && sendLength >= kMinLength) return true;
-  if (!sendBuf) {
+namespace {
+
+// Whether a copy of `need` bytes fits a buffer of `length`; otherwise the line that says why.
+bool Fits(bool set_up, int length, int need, const char* what, const char* direction) {
+  if (set_up && length >= need && length >= kMinLength) return true;
+  if (!set_up) {
     Line("[Error] %s refused: the endpoint is not set up.", what);
   } else {
-    Line("[Error] %s refused: it needs a send length of at least %d bytes, the endpoint has %d.",
-         what, need, sendLength);
+    Line("[Error] %s refused: it needs a %s length of at least %d bytes, the endpoint has %d.",
+         what, direction, need, length);
   }
   return false;
 }
 
+}  // namespace
+
+bool UDP::SendReady(int need, const char* what) {
+  return Fits(sendBuf != nullptr, sendLength, need, what, "send");
+}
+
 bool UDP::RecvReady(int need, const char* what) {
-  if (recvCopy && recvLength >= need && recvLength >= kMinLength) return true;
-  if (!recvCopy) {
-    Line("[Error] %s refused: the endpoint is not set up.", what);
-  } else {
-    Line(
-        "[Error] %s refused: it needs a receive length of at least %d bytes, the endpoint has "
-        "%d.",
-        what, need, recvLength);
-  }
-  return false;
+  return Fits(recvCopy != nullptr, recvLength, need, what, "receive");
 }
 
 int UDP::Send() {

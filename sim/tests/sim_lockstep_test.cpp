@@ -32,9 +32,7 @@ std::map<std::string, int> RunCycles(UDP& udp, SimProcess& sim, Cmd& cmd, int cy
       EXPECT_TRUE(WaitReadable(udp.socketfd)) << "cycle " << i;
     }
     const int result = udp.Recv();
-    const int expected = (kind == "ok" || kind == "duplicate")   ? 0
-                         : (kind == "crc" || kind == "truncate") ? -3
-                                                                 : -1;
+    const int expected = SimProcess::ExpectedResult(kind);
     EXPECT_EQ(result, expected) << "cycle " << i << ": " << kind;
   }
   return kinds;

@@ -83,6 +83,13 @@ class SimProcess {
     return "";
   }
 
+  // What Recv returns for a datagram that had `kind` done to it, in drain mode.
+  static int ExpectedResult(const std::string& kind) {
+    if (kind == "ok" || kind == "duplicate") return 0;
+    if (kind == "crc" || kind == "truncate") return -3;
+    return -1;  // drop: nothing queued; header: the header check
+  }
+
   static uint64_t Digest(const uint8_t* p, size_t n) {
     uint64_t d = 1469598103934665603ull;
     for (size_t i = 0; i < n; ++i) d = (d ^ p[i]) * 1099511628211ull;

@@ -42,9 +42,7 @@ TEST(SimSoak, TwoHundredThousandCyclesWithEveryFault) {
       ASSERT_TRUE(WaitReadable(udp.socketfd)) << "cycle " << i;
     }
     const int result = udp.Recv();
-    const int expected = (kind == "ok" || kind == "duplicate")   ? 0
-                         : (kind == "crc" || kind == "truncate") ? -3
-                                                                 : -1;
+    const int expected = SimProcess::ExpectedResult(kind);
     if (result != expected) {
       ADD_FAILURE() << "cycle " << i << ": " << kind << " gave " << result;
       ++mismatches;

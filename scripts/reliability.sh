@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# What CI runs after the test command: the whole suite under ASan + UBSan, the two-thread
+# endpoint test under ThreadSanitizer, and a bounded fuzzing campaign.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+scripts/bootstrap.sh >/dev/null
+
+echo "== ASan + UBSan: every test"
+cmake --preset sanitize >/dev/null
+cmake --build --preset sanitize
+ctest --preset sanitize
+
+echo "== ThreadSanitizer: one thread sending beside one receiving"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan --target transport_test
+TSAN_OPTIONS=halt_on_error=1 build/tsan/sdk/tests/transport_test --gtest_filter='EndpointThreads.*'
+
+echo "== libFuzzer"
+scripts/fuzz.sh
