@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # What CI runs after the test command: the whole suite under ASan + UBSan, the two-thread
-# endpoint test under ThreadSanitizer, and a bounded fuzzing campaign.
+# endpoint test under ThreadSanitizer, a bounded fuzzing campaign, and the benchmarks (figures
+# only; docs/performance.md is rewritten in the clone CI runs in).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 scripts/bootstrap.sh >/dev/null
@@ -17,3 +18,7 @@ TSAN_OPTIONS=halt_on_error=1 build/tsan/sdk/tests/transport_test --gtest_filter=
 
 echo "== libFuzzer"
 scripts/fuzz.sh
+
+# Figures only: speed is reported beside same-run baselines, never a pass mark.
+echo "== Benchmarks"
+scripts/bench.sh

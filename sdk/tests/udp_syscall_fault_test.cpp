@@ -1,5 +1,6 @@
-// The timed wait's failure cases, which a healthy loopback socket never produces: this binary
-// interposes select() so that a wait can fail with or without leaving the descriptor set.
+// Failures that a healthy loopback socket never produces: this binary interposes select() and
+// connect(), so that a timed wait can fail with or without leaving the descriptor set, and a
+// connect to a learned client, or the dissolve of a dropped one, can fail.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/select.h>
@@ -15,7 +16,18 @@ namespace {
 enum class WaitFault { kNone, kFailClearingSet, kFailKeepingSet };
 WaitFault g_fault = WaitFault::kNone;
 int g_faulted_calls = 0;
+bool g_connect_fails = false;
 }  // namespace
+
+extern "C" int connect(int fd, const sockaddr* address, socklen_t length) {
+  using Connect = int (*)(int, const sockaddr*, socklen_t);
+  static const auto real = reinterpret_cast<Connect>(dlsym(RTLD_NEXT, "connect"));
+  if (g_connect_fails) {
+    errno = EACCES;
+    return -1;
+  }
+  return real(fd, address, length);
+}
 
 extern "C" int select(int nfds, fd_set* readfds, fd_set* writefds, fd_set* exceptfds,
                       timeval* limit) {
@@ -36,9 +48,11 @@ class TimedWaitTest : public TransportTest {
  protected:
   void TearDown() override {
     g_fault = WaitFault::kNone;
+    g_connect_fails = false;
     TransportTest::TearDown();
   }
 };
+using ConnectFaultTest = TimedWaitTest;
 
 TEST_F(TimedWaitTest, WaitReturnsWithoutReadableSocket) {
   Peer peer;
@@ -64,4 +78,37 @@ TEST_F(TimedWaitTest, FailedWaitThatLeavesTheSetGoesOnToDrain) {
   EXPECT_EQ(CopyOut(udp), HighStateDatagram(4));
   // Nothing queued: the drain finds nothing, the zero buffer fails the header check.
   EXPECT_EQ(udp.Recv(), -1);
+}
+
+TEST_F(ConnectFaultTest, EveryConnectToASenderFails) {
+  Peer peer;
+  UDP udp(FreePort(), 129, 1087, false, nonBlock, false);
+  peer.SendTo(BoundPort(udp.socketfd), HighStateDatagram(1));
+  peer.SendTo(BoundPort(udp.socketfd), HighStateDatagram(2));
+  ASSERT_TRUE(WaitReadable(udp.socketfd));
+  g_connect_fails = true;
+  const Captured c = Capture([&] { EXPECT_EQ(udp.Recv(), -4); });
+  EXPECT_EQ(c.err,
+            "[Error] Connect client failed: Permission denied\n"
+            "[Error] Connect client failed: Permission denied\n");
+  EXPECT_EQ(udp.udpState.RecvLoseError, 1u);  // nothing was taken
+  EXPECT_FALSE(udp.connected);
+  EXPECT_TRUE(udp.targetIP.empty());
+  g_connect_fails = false;
+  peer.SendTo(BoundPort(udp.socketfd), HighStateDatagram(3));
+  ASSERT_TRUE(WaitReadable(udp.socketfd));
+  EXPECT_EQ(udp.Recv(), 0);  // the next sender is learned as usual
+  EXPECT_TRUE(udp.connected);
+}
+
+TEST_F(ConnectFaultTest, FailedDissolveStillDrops) {
+  Peer peer;
+  UDP udp(FreePort(), "127.0.0.1", peer.port(), 129, 1087, true, nonBlock);
+  udp.SetDisconnectTime(1.0f, 1.0f);
+  udp.Recv();
+  g_connect_fails = true;
+  const Captured c = Capture([&] { EXPECT_EQ(udp.Recv(), 1); });
+  EXPECT_EQ(c.err, "[ERROR] Connect failed: Permission denied\n");
+  EXPECT_NE(c.out.find("[UDP Disconnected] client!"), std::string::npos);
+  EXPECT_FALSE(udp.connected);
 }
