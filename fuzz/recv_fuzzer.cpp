@@ -77,8 +77,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LowState low_state;
   HighCmd high_cmd{};
   LowCmd low_cmd{};
-  // Operations: a byte, and for a datagram its length and bytes.
+  // Operations: a byte, and for a datagram its length and bytes. The timed path waits its full
+  // millisecond when nothing is queued; once per input is enough of that.
   size_t i = 0;
+  int queued = 0;
+  bool waited = false;
   while (i < size) {
     const uint8_t op = data[i++];
     switch (op % 6) {
@@ -89,11 +92,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         n = std::min(n, size - i);
         sendto(g_peer, data + i, n, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
         i += n;
+        ++queued;
         break;
       }
       case 1:
       case 2:
+        if (mode == blockTimeout && queued == 0) {
+          if (waited) break;
+          waited = true;
+        }
         udp->Recv();
+        queued = 0;
         break;
       case 3:
         udp->GetRecv(out.data());

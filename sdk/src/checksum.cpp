@@ -72,6 +72,9 @@ constexpr uint32_t PowerMod(int n) {
 // accumulator A stands for everything so far: A * x^128 == A.hi * (x^192 mod P) +
 // A.lo * (x^128 mod P), both products below 95 bits, so the next block is XORed on. The
 // remainder of A (times x^32, as the register keeps it) is then four table steps.
+constexpr uint32_t kX128 = PowerMod(128), kX192 = PowerMod(192), kX512 = PowerMod(512),
+                   kX576 = PowerMod(576);
+
 #define TORVANE_CLMUL_TARGET __attribute__((target("pclmul,sse4.1")))
 
 TORVANE_CLMUL_TARGET inline __m128i Block(const unsigned char* q) {
@@ -84,8 +87,8 @@ TORVANE_CLMUL_TARGET inline __m128i Fold(__m128i a, __m128i k, __m128i next) {
 }
 
 TORVANE_CLMUL_TARGET uint32_t ClmulWords(const unsigned char* p, uint32_t len) {
-  const __m128i fold128 = _mm_set_epi64x(PowerMod(192), PowerMod(128));
-  const __m128i fold512 = _mm_set_epi64x(PowerMod(576), PowerMod(512));
+  const __m128i fold128 = _mm_set_epi64x(kX192, kX128);
+  const __m128i fold512 = _mm_set_epi64x(kX576, kX512);
   // The initial register 0xFFFFFFFF is the same as XORing it onto the first word.
   const __m128i init = _mm_set_epi32(-1, 0, 0, 0);
   uint32_t blocks = len / 4;
