@@ -91,11 +91,7 @@ void Emulator::TakeCommand() {
       legs_.Command(cmd);
     }
     if (options_.lockstep) {
-      if (options_.high_level) {
-        body_.Step(period_);
-      } else {
-        legs_.Step(period_);
-      }
+      Step();
       Answer();
     }
   } else if (result == -3 || (result == -1 && options_.lockstep)) {
@@ -104,6 +100,14 @@ void Emulator::TakeCommand() {
       std::printf("reject %d\n", result);
       std::fflush(stdout);
     }
+  }
+}
+
+void Emulator::Step() {
+  if (options_.high_level) {
+    body_.Step(period_);
+  } else {
+    legs_.Step(period_);
   }
 }
 
@@ -178,11 +182,7 @@ int Emulator::Run(const volatile std::sig_atomic_t& stop) {
       continue;
     }
     TakeCommand();
-    if (options_.high_level) {
-      body_.Step(period_);
-    } else {
-      legs_.Step(period_);
-    }
+    Step();
     if (udp_->connected) Answer();
     next += period_;
     const double now = Now();

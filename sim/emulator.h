@@ -24,6 +24,7 @@ class Emulator {
  private:
   bool Listen();
   void TakeCommand();
+  void Step();  // the model of the level, one period on
   void Answer();
   void PrintTally() const;
 

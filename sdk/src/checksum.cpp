@@ -1,5 +1,7 @@
 #include "torvane/checksum.h"
 
+#include "little_endian.h"
+
 #include <array>
 #include <cstring>
 
@@ -10,6 +12,8 @@
 
 namespace TORVANE {
 namespace {
+
+using detail::LoadLE32;
 
 constexpr uint32_t kPolynomial = 0x04C11DB7u;
 constexpr uint32_t kScrambleMask = 0x5B3D7E91u;
@@ -37,12 +41,6 @@ constexpr Tables MakeTables() {
 }
 
 constexpr Tables kTable = MakeTables();
-
-inline uint32_t LoadLE32(const unsigned char* p) {
-  // Byte assembly keeps the result little-endian on any host and any alignment.
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 inline uint32_t Step(uint32_t x, int base) {
   return kTable[base + 3][x >> 24] ^ kTable[base + 2][(x >> 16) & 0xFF] ^
@@ -151,7 +149,7 @@ void encryptCRC(uint8_t* buf, pthread_mutex_t* lock, uint32_t len) {
   x = byte_swap(x, 1, 2);
   x = byte_swap(x, 0, 3);
   x = byte_swap(x, 0, 2);
-  for (int k = 0; k < 4; ++k) buf[len - 4 + k] = static_cast<uint8_t>(x >> (8 * k));
+  detail::StoreLE32(buf + len - 4, x);
   if (lock != nullptr) pthread_mutex_unlock(lock);
 }
 

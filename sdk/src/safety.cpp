@@ -63,21 +63,30 @@ Safety::~Safety() {
   Line("End Safety.");
 }
 
+Safety::Range Safety::JointRange(int slot) const {
+  switch (slot % 3) {
+    case 0:
+      return slot == 0 || slot == 6 ? Range{-hipMax, -hipMin} : Range{hipMin, hipMax};
+    case 1:
+      return {thighMin, thighMax};
+    default:
+      return {calfMin, calfMax};
+  }
+}
+
 void Safety::PositionLimit(LowCmd& cmd) {
   // Each bound is rounded to float before it is applied. Packed fields are clamped through a
   // local, never through a reference into the record.
-  auto limit = [&cmd](int slot, double lower, double upper) {
+  auto limit = [&](int slot) {
+    const Range r = JointRange(slot);
     float q = cmd.motorCmd[slot].q;
-    clamp(q, static_cast<float>(lower), static_cast<float>(upper));
+    clamp(q, static_cast<float>(r.lower), static_cast<float>(r.upper));
     cmd.motorCmd[slot].q = q;
   };
-  limit(0, -hipMax, -hipMin);  // FR, RR: the right hips are mirrored
-  limit(3, hipMin, hipMax);
-  limit(6, -hipMax, -hipMin);
-  limit(9, hipMin, hipMax);
+  for (int hip : {0, 3, 6, 9}) limit(hip);  // the hips first, then thigh and calf leg by leg
   for (int leg = 0; leg < 4; ++leg) {
-    limit(3 * leg + 1, thighMin, thighMax);
-    limit(3 * leg + 2, calfMin, calfMax);
+    limit(3 * leg + 1);
+    limit(3 * leg + 2);
   }
 }
 
@@ -109,41 +118,27 @@ int Safety::PowerProtect(LowCmd& cmd, LowState& state, int factor) {
 }
 
 int Safety::PositionProtect(LowCmd& cmd, LowState& state, double limit) {
-  const double m = limit;
   bool any_out = false;
-  // A position that is not a number fails closed: it counts as out of range.
-  auto out = [&state](int slot, double lower, double upper) {
+  // Out below lower + limit or above upper - limit; a position that is not a number fails
+  // closed and counts as out.
+  auto out = [&](int slot) {
+    const Range r = JointRange(slot);
     const double q = state.motorState[slot].q;
-    return std::isnan(q) || q < lower || q > upper;
+    const bool is_out = std::isnan(q) || q < r.lower + limit || q > r.upper - limit;
+    any_out = any_out || is_out;
+    return is_out;
   };
-  struct Hip {
-    int slot;
-    bool right;
-    const char* name;
-  };
-  for (const Hip& h :
-       {Hip{0, true, "FR 0"}, Hip{3, false, "FL 0"}, Hip{6, true, "RR 0"}, Hip{9, false, "RL 0"}}) {
-    const bool is_out =
-        h.right ? out(h.slot, m - hipMax, -hipMin - m) : out(h.slot, hipMin + m, hipMax - m);
-    if (is_out) {
-      Line("%s", h.name);
-      any_out = true;
-    }
-  }
   auto degrees = [&state](int slot) {
     const float scaled = state.motorState[slot].q * 180.0f;
     return static_cast<double>(scaled) / 3.141592653589793;
   };
+  static const char* const kHipNames[] = {"FR 0", "FL 0", "RR 0", "RL 0"};
   for (int leg = 0; leg < 4; ++leg) {
-    const int thigh = 3 * leg + 1, calf = 3 * leg + 2;
-    if (out(thigh, thighMin + m, thighMax - m)) {
-      Line("leg %d thigh: %f", leg, degrees(thigh));
-      any_out = true;
-    }
-    if (out(calf, calfMin + m, calfMax - m)) {
-      Line("leg %d calf: %f", leg, degrees(calf));
-      any_out = true;
-    }
+    if (out(3 * leg)) Line("%s", kHipNames[leg]);
+  }
+  for (int leg = 0; leg < 4; ++leg) {
+    if (out(3 * leg + 1)) Line("leg %d thigh: %f", leg, degrees(3 * leg + 1));
+    if (out(3 * leg + 2)) Line("leg %d calf: %f", leg, degrees(3 * leg + 2));
   }
   if (!any_out) return 1;
   LegMotorsOff(cmd);

@@ -13,6 +13,7 @@
 #include <new>
 
 #include "console.h"
+#include "little_endian.h"
 #include "torvane/checksum.h"
 #include "torvane/packing.h"
 
@@ -31,6 +32,18 @@ int CallsFor(float time, float dt) {
   if (std::isnan(q) || q >= 2147483648.0f) return INT_MAX;
   if (q <= 0.0f) return 1;
   return static_cast<int>(q);
+}
+
+// Stores the calls for `time` in `threshold`; a period of (nearly) zero gives 500 and the
+// setter's warning instead. Returns whether the time was taken.
+bool SetThreshold(float dt, float time, const char* setter, int& threshold) {
+  if (std::fabs(static_cast<double>(dt)) < 1e-6) {
+    threshold = 500;
+    Line("[WARNNING] callback_dt can not be zero!  func: %s() ", setter);
+    return false;
+  }
+  threshold = CallsFor(time, dt);
+  return true;
 }
 
 }  // namespace
@@ -76,11 +89,15 @@ UDP::UDP(uint16_t localPort, int sendLength, int recvLength, bool autoDisconnect
 UDP::~UDP() {
   Line("Closing UDP.");
   Release(true);
-  if (locksReady_) {
-    pthread_mutex_destroy(&sendMutex);
-    pthread_mutex_destroy(&recvMutex);
-    pthread_mutex_destroy(&sockMutex);
-  }
+  DestroyLocks();
+}
+
+void UDP::DestroyLocks() {
+  if (!locksReady_) return;
+  pthread_mutex_destroy(&sendMutex);
+  pthread_mutex_destroy(&recvMutex);
+  pthread_mutex_destroy(&sockMutex);
+  locksReady_ = false;
 }
 
 void UDP::SetMode(RecvEnum recvType) {
@@ -173,11 +190,7 @@ void UDP::init(uint16_t localPort, const char* targetIP, uint16_t targetPort) {
     }
   }
 
-  if (locksReady_) {
-    pthread_mutex_destroy(&recvMutex);
-    pthread_mutex_destroy(&sendMutex);
-    pthread_mutex_destroy(&sockMutex);
-  }
+  DestroyLocks();  // initialising a live mutex again is undefined
   pthread_mutex_init(&recvMutex, nullptr);
   pthread_mutex_init(&sendMutex, nullptr);
   pthread_mutex_init(&sockMutex, nullptr);
@@ -198,22 +211,15 @@ void UDP::SetRecvTimeout(int time) {
 }
 
 void UDP::SetDisconnectTime(float callback_dt, float disconnectTime) {
-  if (std::fabs(static_cast<double>(callback_dt)) < 1e-6) {
-    transportState.disconnectThreshold = 500;
-    Line("[WARNNING] callback_dt can not be zero!  func: SetDisconnectTime() ");
-    return;
+  if (SetThreshold(callback_dt, disconnectTime, "SetDisconnectTime",
+                   transportState.disconnectThreshold)) {
+    autoDisconnect = true;
   }
-  transportState.disconnectThreshold = CallsFor(disconnectTime, callback_dt);
-  autoDisconnect = true;
 }
 
 void UDP::SetAccessibleTime(float callback_dt, float accessibleTime) {
-  if (std::fabs(static_cast<double>(callback_dt)) < 1e-6) {
-    transportState.accessibleThreshold = 500;
-    Line("[WARNNING] callback_dt can not be zero!  func: SetAccessibleTime() ");
-    return;
-  }
-  transportState.accessibleThreshold = CallsFor(accessibleTime, callback_dt);
+  SetThreshold(callback_dt, accessibleTime, "SetAccessibleTime",
+               transportState.accessibleThreshold);
 }
 
 namespace {
@@ -287,7 +293,7 @@ int UDP::SetSend(char* buf) {
   }
   if (!SendReady(kMinLength, "SetSend")) return -1;
   const uint32_t crc = crc32(reinterpret_cast<const uint32_t*>(buf), covered_words(sendLength));
-  for (int k = 0; k < 4; ++k) buf[sendLength - 4 + k] = static_cast<char>(crc >> (8 * k));
+  detail::StoreLE32(reinterpret_cast<unsigned char*>(buf) + sendLength - 4, crc);
   pthread_mutex_lock(&sendMutex);
   std::memcpy(sendBuf.get(), buf, static_cast<size_t>(sendLength));
   pthread_mutex_unlock(&sendMutex);

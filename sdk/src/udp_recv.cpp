@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "console.h"
+#include "little_endian.h"
 #include "torvane/checksum.h"
 #include "torvane/udp.h"
 
@@ -20,11 +21,6 @@ namespace {
 
 constexpr int kSaturation = 100000;
 constexpr int kRelistenCalls = 10;
-
-uint32_t LoadLE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 }  // namespace
 
@@ -190,7 +186,7 @@ int UDP::CheckAndPublish(bool timed) {
     pthread_mutex_unlock(&sockMutex);
     return -1;
   }
-  const uint32_t carried = LoadLE32(buf + recvLength - 4);
+  const uint32_t carried = detail::LoadLE32(buf + recvLength - 4);
   const uint32_t computed =
       crc32(reinterpret_cast<const uint32_t*>(buf), covered_words(recvLength));
   // High-level datagrams carry the checksum scrambled; developer mode also takes the plain one.

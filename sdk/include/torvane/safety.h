@@ -50,6 +50,13 @@ class Safety {
   double thighMin;
   double calfMax;
   double calfMin;
+
+ private:
+  struct Range {
+    double lower, upper;
+  };
+  // The range of leg slot 0..11; the right hips (slots 0 and 6) mirror the left ones.
+  Range JointRange(int slot) const;
 };
 
 }  // namespace TORVANE

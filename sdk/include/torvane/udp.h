@@ -125,6 +125,7 @@ class UDP {
  private:
   void SetMode(RecvEnum recvType);
   void Release(bool closing);
+  void DestroyLocks();
   bool SendReady(int need, const char* what);
   bool RecvReady(int need, const char* what);
   int RecvTimed();
