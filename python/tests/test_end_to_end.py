@@ -119,7 +119,7 @@ class LowLevel(unittest.TestCase):
         m = cmd.motorCmd[7]
         m.q, m.dq, m.tau, m.Kp, m.Kd = 0.5, -1.25, 0.999, 20.0, -0.5
         m.reserve = [1, 2, 3]
-        cmd.motorCmd[8].tau = 200.0  # wraps
+        cmd.motorCmd[8].tau = 200.0  # beyond the wire range: saturates
         cmd.bms.reserve = [9, 8, 7]
         cmd.wirelessRemote = bytes([0x11] * 40)
         self.assertEqual(self.udp.SetSend(cmd), 0)
@@ -133,7 +133,7 @@ class LowLevel(unittest.TestCase):
                 self.assertEqual((mode, q, dq, tau, kp, kd, reserve),
                                  (10, 0.5, -1.25, 255, 640, -8, [1, 2, 3]))
             elif i == 8:
-                self.assertEqual(tau, -14336)
+                self.assertEqual(tau, 32767)
             else:
                 self.assertEqual((mode, q, dq, tau, kp, kd), (10, f32(2146000000.0), 16000.0, 0, 0, 0))
         self.assertEqual(got[562:566], bytes([0, 9, 8, 7]))

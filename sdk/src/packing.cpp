@@ -14,21 +14,15 @@ namespace {
 
 constexpr size_t kHeaderBytes = 22;
 
-// Truncation toward zero into int32 with saturation, NaN to 0, then the low 16 bits. The range
-// tests come first so that no out-of-range float is ever converted.
+// Truncation toward zero, then saturation at the 16-bit limits: a torque or gain beyond the
+// wire's range goes out as the nearer limit, never with its sign flipped by a wrap. NaN gives 0.
+// The range tests come first so that no out-of-range float is ever converted.
 int16_t PackScaled(float value, float scale) {
   const float p = value * scale;
-  int32_t i;
-  if (std::isnan(p)) {
-    i = 0;
-  } else if (p >= 2147483648.0f) {
-    i = INT32_MAX;
-  } else if (p <= -2147483648.0f) {
-    i = INT32_MIN;
-  } else {
-    i = static_cast<int32_t>(p);
-  }
-  return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(i) & 0xFFFFu));
+  if (std::isnan(p)) return 0;
+  if (p >= 32767.0f) return INT16_MAX;
+  if (p <= -32768.0f) return INT16_MIN;
+  return static_cast<int16_t>(p);
 }
 
 }  // namespace

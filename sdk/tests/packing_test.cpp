@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -56,19 +57,14 @@ TEST(RefineCmd, FreshCommandPacksSafeDefaults) {
   EXPECT_EQ(ReadLE32(&b[610]), BitwiseCrc(b.data(), 152));
 }
 
-TEST(RefineCmd, ScaledFieldsTruncateAndWrap) {
+TEST(RefineCmd, ScaledFieldsTruncateTowardZero) {
   EXPECT_EQ(PackedTau(1.0f), 256);
   EXPECT_EQ(PackedTau(-1.0f), -256);
   EXPECT_EQ(PackedTau(0.999f), 255);  // toward zero, not rounded
   EXPECT_EQ(PackedTau(-0.999f), -255);
   EXPECT_EQ(PackedTau(127.99609375f), 32767);
-  EXPECT_EQ(PackedTau(200.0f), -14336);  // low 16 bits of 51200: wraps, no clamp
+  EXPECT_EQ(PackedTau(-128.0f), -32768);
   EXPECT_EQ(PackedTau(std::numeric_limits<float>::quiet_NaN()), 0);
-  // Beyond int32: saturates there first, then the low 16 bits of 0x7FFFFFFF / 0x80000000.
-  EXPECT_EQ(PackedTau(1e30f), -1);
-  EXPECT_EQ(PackedTau(std::numeric_limits<float>::infinity()), -1);
-  EXPECT_EQ(PackedTau(-1e30f), 0);
-  EXPECT_EQ(PackedTau(-std::numeric_limits<float>::infinity()), 0);
 
   LowCmd cmd{};
   cmd.motorCmd[5].Kp = 20.0f;
@@ -82,6 +78,55 @@ TEST(RefineCmd, ScaledFieldsTruncateAndWrap) {
   EXPECT_EQ(b[s5 + 11] | (b[s5 + 12] << 8), 640);
   EXPECT_EQ(b[s5 + 13] | (b[s5 + 14] << 8), 8);
   EXPECT_EQ(out.motorCmd[6].Kd, 0);
+}
+
+// A torque or gain a little beyond the wire's range used to wrap: tau 128.0 went out as -32768
+// (-128 N m to the robot), Kp 1100 as -948, Kd 2100 as -1996. It now saturates.
+TEST(RefineCmd, OutOfRangeTorqueAndGainsSaturateInsteadOfWrapping) {
+  const float inf = std::numeric_limits<float>::infinity();
+  EXPECT_EQ(PackedTau(128.0f), 32767);
+  EXPECT_EQ(PackedTau(200.0f), 32767);
+  EXPECT_EQ(PackedTau(-200.0f), -32768);
+  EXPECT_EQ(PackedTau(-128.00390625f), -32768);
+  EXPECT_EQ(PackedTau(1e30f), 32767);
+  EXPECT_EQ(PackedTau(inf), 32767);
+  EXPECT_EQ(PackedTau(-1e30f), -32768);
+  EXPECT_EQ(PackedTau(-inf), -32768);
+
+  LowCmd cmd{};
+  for (auto& m : cmd.motorCmd) {
+    m.Kp = 1100.0f;
+    m.Kd = 2100.0f;
+  }
+  cmd.motorCmd[19].Kp = -1100.0f;
+  cmd.motorCmd[19].Kd = -inf;
+  LowCmd_refine out{};
+  refineCmd(out, cmd);
+  const auto b = Bytes(out);
+  for (int i = 0; i < 19; ++i) {
+    const size_t base = 22 + 27 * i;
+    EXPECT_EQ(b[base + 11] | (b[base + 12] << 8), 0x7FFF) << "Kp slot " << i;
+    EXPECT_EQ(b[base + 13] | (b[base + 14] << 8), 0x7FFF) << "Kd slot " << i;
+  }
+  EXPECT_EQ(out.motorCmd[19].Kp, -32768);
+  EXPECT_EQ(out.motorCmd[19].Kd, -32768);
+  EXPECT_EQ(out.crc, BitwiseCrc(b.data(), 152));
+}
+
+// Every value inside the 16-bit range packs exactly as the plain truncation always did.
+TEST(RefineCmd, InRangeValuesPackBitForBitAsBefore) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> tau(-128.0f, 128.0f);
+  for (int k = 0; k < 100000; ++k) {
+    const float v = tau(rng);
+    const double scaled = static_cast<double>(v) * 256.0;
+    if (scaled <= -32769.0 || scaled >= 32768.0) continue;
+    const int32_t truncated = static_cast<int32_t>(std::trunc(scaled));
+    ASSERT_EQ(PackedTau(v), static_cast<int16_t>(std::clamp(truncated, -32768, 32767))) << v;
+  }
+  for (int32_t i = -32768; i <= 32767; ++i) {  // every wire value, on a step of 1/256
+    ASSERT_EQ(PackedTau(static_cast<float>(i) / 256.0f), i);
+  }
 }
 
 TEST(RefineCmd, CopiesEverythingElseAndIgnoresUserCrc) {

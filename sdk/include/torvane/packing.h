@@ -103,14 +103,15 @@ static_assert(sizeof(LowState_refine) == 807 && offsetof(LowState_refine, imu) =
                   offsetof(LowState_refine, crc) == 803,
               "LowState_refine layout");
 
-// Process-wide staging records of the low-level SetSend and GetRecv; shared by all endpoints
-// and guarded by nothing: low-level SetSend calls must not overlap, nor GetRecv calls.
+// Process-wide staging records of the low-level SetSend and GetRecv, shared by all endpoints.
+// The endpoint uses them only under its process-wide staging lock; other code that touches
+// them directly while endpoints run gets no such guard.
 extern LowCmd_refine udp_lowcmd;
 extern LowState_refine udp_lowstate;
 
 // Packs `cmd` into `out` (every byte) and stamps out.crc over its first 152 words.
-// tau, Kp, Kd are scaled by 256, 32, 16, truncated toward zero and saturated to int32 (NaN gives
-// 0); the low 16 bits of that go on the wire, so out-of-range values wrap.
+// tau, Kp, Kd are scaled by 256, 32, 16 and truncated toward zero; a value beyond the 16-bit
+// range goes out as the nearer limit (-32768 or 32767), never wrapped; NaN gives 0.
 void refineCmd(LowCmd_refine& out, const LowCmd& cmd);
 
 // Unpacks `in` into every field of `state` except state.crc. The checksum is not checked here.
