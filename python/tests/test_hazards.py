@@ -41,3 +41,24 @@ class PackingSaturates(unittest.TestCase):
         for slot, (values, expected) in enumerate(cases):
             with self.subTest(values=values):
                 self.assertEqual(struct.unpack_from("<3h", wire, 22 + 27 * slot + 9), expected)
+
+
+class GuardFailsClosed(unittest.TestCase):
+    def test_nan_target_switches_leg_motors_off(self):
+        cmd = ri.LowCmd()
+        with sdk_output():
+            ri.UDP(free_port(), 614, 807, False, ri.nonBlock, True).InitCmdData(cmd)
+        motors = cmd.motorCmd
+        for s in range(20):
+            motors[s].q = 0.0
+        motors[4].q = math.nan
+        with sdk_output() as out:
+            safety = ri.Safety(ri.Vesko)
+            safety.PositionLimit(cmd)
+            del safety
+        self.assertEqual(out[0], "Error: Position Limit: NaN target in leg slot(s) 4; leg motors "
+                                 "off.\nEnd Safety.\n")
+        modes = [m.mode for m in cmd.motorCmd]
+        self.assertEqual(modes, [0] * 12 + [10] * 8)
+        self.assertTrue(math.isnan(cmd.motorCmd[4].q))
+        self.assertAlmostEqual(cmd.motorCmd[2].q, -0.6, places=6)  # clamped as always

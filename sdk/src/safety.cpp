@@ -1,6 +1,7 @@
 #include "torvane/safety.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "console.h"
 
@@ -75,6 +76,20 @@ Safety::Range Safety::JointRange(int slot) const {
 }
 
 void Safety::PositionLimit(LowCmd& cmd) {
+  // A NaN target cannot be clamped into a range and the robot would take it as it is: the guard
+  // fails closed and switches the leg motors off, as a tripped protection does.
+  char nan_slots[3 * kLegJoints + 1];
+  int written = 0;
+  for (int s = 0; s < kLegJoints; ++s) {
+    if (std::isnan(cmd.motorCmd[s].q)) {
+      written += std::snprintf(nan_slots + written, sizeof nan_slots - static_cast<size_t>(written),
+                               " %d", s);
+    }
+  }
+  if (written > 0) {
+    LegMotorsOff(cmd);
+    Line("Error: Position Limit: NaN target in leg slot(s)%s; leg motors off.", nan_slots);
+  }
   // Each bound is rounded to float before it is applied. Packed fields are clamped through a
   // local, never through a reference into the record.
   auto limit = [&](int slot) {

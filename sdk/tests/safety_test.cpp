@@ -130,6 +130,38 @@ TEST(PositionLimit, UnknownModelZeroesEveryLegTarget) {
   }
 }
 
+// A NaN leg target used to pass PositionLimit as NaN and go to the robot. The guard now fails
+// closed: the leg motors are off, the NaN slots are named once per call, the rest is clamped.
+TEST(PositionLimit, NaNTargetSwitchesLegMotorsOff) {
+  Safety vesko(LeggedType::Vesko);
+  LowCmd cmd = CommandWithModes(10);
+  for (int s = 0; s < 20; ++s) cmd.motorCmd[s].q = 5.0f;
+  cmd.motorCmd[2].q = kNaN;
+  cmd.motorCmd[11].q = -kNaN;
+  cmd.motorCmd[13].q = kNaN;  // not a leg slot: the guard never looks at it
+  const auto c = Capture([&] { vesko.PositionLimit(cmd); });
+  EXPECT_EQ(c.out, "Error: Position Limit: NaN target in leg slot(s) 2 11; leg motors off.\n");
+  for (int s = 0; s < 12; ++s) EXPECT_EQ(cmd.motorCmd[s].mode, 0) << s;
+  for (int s = 12; s < 20; ++s) EXPECT_EQ(cmd.motorCmd[s].mode, 10) << s;
+  EXPECT_TRUE(std::isnan(cmd.motorCmd[2].q));
+  EXPECT_TRUE(std::isnan(cmd.motorCmd[11].q));
+  EXPECT_EQ(cmd.motorCmd[0].q, 0.75f);  // the others are clamped as always
+  EXPECT_EQ(cmd.motorCmd[1].q, 3.5f);
+  EXPECT_EQ(cmd.motorCmd[5].q, -0.6f);
+  EXPECT_TRUE(std::isnan(cmd.motorCmd[13].q));
+  EXPECT_EQ(cmd.motorCmd[12].q, 5.0f);
+
+  // Without a NaN nothing is printed and no mode changes; the free clamp keeps a NaN as it is.
+  LowCmd fine = CommandWithModes(10);
+  EXPECT_EQ(Capture([&] { vesko.PositionLimit(fine); }).out, "");
+  for (const auto& m : fine.motorCmd) EXPECT_EQ(m.mode, 10);
+  LowCmd all = CommandWithModes(10);
+  for (int s = 0; s < 12; ++s) all.motorCmd[s].q = kNaN;
+  EXPECT_EQ(Capture([&] { vesko.PositionLimit(all); }).out,
+            "Error: Position Limit: NaN target in leg slot(s) 0 1 2 3 4 5 6 7 8 9 10 11; leg "
+            "motors off.\n");
+}
+
 TEST(PowerProtect, HysteresisFromFreshObject) {
   Safety safety(LeggedType::Tamrin);
   const LowState over = StateWithPower(2000.0);

@@ -29,7 +29,9 @@ class Safety {
   // Prints "End Safety.".
   ~Safety();
 
-  // Clamps the twelve leg targets cmd.motorCmd[s].q into their ranges [rad].
+  // Clamps the twelve leg targets cmd.motorCmd[s].q into their ranges [rad]. A NaN target
+  // switches the twelve leg motors off (mode 0), stays NaN, and is named in one line beginning
+  // "Error: "; the other targets are clamped all the same.
   void PositionLimit(LowCmd& cmd);
   // Sums |tauEst * dq| over the leg joints of `state` against powerLimit * factor / 10 (factor
   // taken within 1..10) with a hysteresis counter: the 6th call over the limit in a row trips,
