@@ -25,6 +25,10 @@ namespace {
 
 constexpr int kMinLength = 4;  // room for the checksum
 
+// Guards the process-wide staging records udp_lowcmd and udp_lowstate. Taken before an
+// endpoint's sendMutex or recvMutex, never after.
+pthread_mutex_t stagingMutex = PTHREAD_MUTEX_INITIALIZER;
+
 // Calls of the caller's loop in `time` seconds at period `dt`, in single precision: a quotient
 // of 0 or less gives 1, one beyond int (or NaN) saturates instead of converting out of range.
 int CallsFor(float time, float dt) {
@@ -269,10 +273,12 @@ int UDP::SetSend(HighCmd& cmd) {
 
 int UDP::SetSend(LowCmd& cmd) {
   if (!SendReady(LOW_CMD_LENGTH, "SetSend(LowCmd)")) return -1;
-  refineCmd(udp_lowcmd, cmd);  // outside the lock: the staging record is process-wide
+  pthread_mutex_lock(&stagingMutex);
+  refineCmd(udp_lowcmd, cmd);  // outside the send lock, so a Send in flight is not held up
   pthread_mutex_lock(&sendMutex);
   std::memcpy(sendBuf.get(), &udp_lowcmd, sizeof udp_lowcmd);
   pthread_mutex_unlock(&sendMutex);
+  pthread_mutex_unlock(&stagingMutex);
   return 0;
 }
 
@@ -309,10 +315,12 @@ void UDP::GetRecv(HighState& state) {
 
 void UDP::GetRecv(LowState& state) {
   if (!RecvReady(LOW_STATE_LENGTH, "GetRecv(LowState)")) return;
+  pthread_mutex_lock(&stagingMutex);
   pthread_mutex_lock(&recvMutex);
   std::memcpy(&udp_lowstate, recvCopy.get(), sizeof udp_lowstate);
   pthread_mutex_unlock(&recvMutex);
   refineState(state, udp_lowstate);
+  pthread_mutex_unlock(&stagingMutex);
 }
 
 void UDP::GetRecv(char* buf) {

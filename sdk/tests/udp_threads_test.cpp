@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "torvane/packing.h"
 #include "udp_test_util.h"
 
 using namespace TORVANE;
@@ -94,4 +95,46 @@ TEST(EndpointThreads, SenderAndReceiverRunSideBySide) {
   EXPECT_FALSE(failed);
   EXPECT_EQ(seen, kRounds - 1);
   EXPECT_EQ(udp.udpState.SendCount, static_cast<uint64_t>(kRounds));
+}
+
+// Two threads, each with its own low-level endpoint, packing and unpacking at once: the staging
+// records are process-wide, and without their lock a send buffer held the other thread's command
+// and a state came back mixed from two endpoints.
+TEST(EndpointThreads, LowLevelStagingNeverCrossesEndpoints) {
+  constexpr int kCalls = 50000;
+  detail::ResetTransportState();
+  Peer peer;
+  UDP a(LOW_LEVEL_FLAG, 0, "127.0.0.1", peer.port());
+  UDP b(LOW_LEVEL_FLAG, 0, "127.0.0.1", peer.port());
+  // Each endpoint publishes a state of its own first (Recv stays in this thread).
+  for (UDP* udp : {&a, &b}) {
+    peer.SendTo(BoundPort(udp->socketfd), LowStateDatagram(udp == &a ? 1 : 2));
+    ASSERT_TRUE(WaitReadable(udp->socketfd));
+    ASSERT_EQ(udp->Recv(), 0);
+  }
+  std::atomic<int> crossed{0};
+  auto run = [&crossed](UDP& udp, float mark) {
+    LowCmd cmd{};
+    udp.InitCmdData(cmd);
+    LowState expected{}, state{};
+    LowState_refine packed_state;
+    udp.GetRecv(reinterpret_cast<char*>(&packed_state));
+    refineState(expected, packed_state);
+    LowCmd_refine packed{};
+    for (int i = 0; i < kCalls; ++i) {
+      for (auto& m : cmd.motorCmd) m.q = mark + static_cast<float>(i);
+      udp.SetSend(cmd);
+      refineCmd(packed, cmd);  // the test's own record, not the staging one
+      pthread_mutex_lock(&udp.sendMutex);
+      const bool same_cmd = std::memcmp(udp.sendBuf.get(), &packed, sizeof packed) == 0;
+      pthread_mutex_unlock(&udp.sendMutex);
+      udp.GetRecv(state);
+      const bool same_state = std::memcmp(&state, &expected, sizeof state) == 0;
+      if (!same_cmd || !same_state) crossed++;
+    }
+  };
+  std::thread other([&] { run(b, 0.5f); });
+  run(a, 0.25f);
+  other.join();
+  EXPECT_EQ(crossed.load(), 0);
 }

@@ -6,9 +6,15 @@
 //
 // Threads: one thread may send (SetSend, Send) while another receives (Recv, GetRecv). Locks:
 // sendMutex guards sendBuf, recvMutex guards recvCopy, sockMutex the socket; the order is
-// sendMutex before sockMutex (Send) and sockMutex before recvMutex (Recv). Recv runs in one
-// thread at a time in the whole process, and low-level SetSend calls (like low-level GetRecv
-// calls) never overlap, because the process-wide state they use is not locked.
+// sendMutex before sockMutex (Send) and sockMutex before recvMutex (Recv). Low-level SetSend
+// and GetRecv also hold one process-wide staging lock, taken before sendMutex or recvMutex,
+// while they use the shared records udp_lowcmd and udp_lowstate, so they may run on any number
+// of threads and endpoints at once.
+//
+// Recv runs in one thread at a time in the whole process: whatever the endpoint, never two
+// Recv calls at once. The timed wait's descriptor sets and the peer address it learns into are
+// process-wide and not locked. Each endpoint supervises its own link; the two thresholds
+// (SetDisconnectTime, SetAccessibleTime) are process-wide.
 //
 // Nothing here throws. Failures are reported by return values and by one line on standard
 // output ("[Error] ...") or, for failed socket calls, through perror on standard error.
