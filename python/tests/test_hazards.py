@@ -62,3 +62,109 @@ class GuardFailsClosed(unittest.TestCase):
         self.assertEqual(modes, [0] * 12 + [10] * 8)
         self.assertTrue(math.isnan(cmd.motorCmd[4].q))
         self.assertAlmostEqual(cmd.motorCmd[2].q, -0.6, places=6)  # clamped as always
+
+
+def high_state(seed: int) -> bytes:
+    """A valid high-level state datagram (scrambled checksum, as the robot sends it)."""
+    image = bytearray(1087)
+    image[0:3] = b"\xfe\xef\xee"
+    struct.pack_into("<I", image, 8, seed)
+    return stamp(image, scramble=True)
+
+
+class Supervision(unittest.TestCase):
+    def setUp(self):
+        self.peer = Peer()
+        self.addCleanup(self.peer.close)
+
+    def test_each_endpoint_supervises_its_own_link(self):
+        other = Peer()
+        self.addCleanup(other.close)
+        a, a_port = endpoint(self.peer, 0xEE)
+        b, b_port = endpoint(other, 0xEE)
+        with sdk_output():
+            a.SetDisconnectTime(1.0, 5.0)  # the threshold is process-wide: 5 calls for both
+            b.SetDisconnectTime(1.0, 5.0)
+        other.send(high_state(0), b_port)
+        self.assertEqual(b.Recv(), 0)
+        for cycle in range(1, 6):
+            self.peer.send(high_state(cycle), a_port)
+            self.assertEqual(a.Recv(), 0)
+            self.assertEqual(b.Recv(), -1)  # silent: a's datagrams do not keep it alive
+        self.peer.send(high_state(6), a_port)
+        self.assertEqual(a.Recv(), 0)
+        with sdk_output() as out:
+            self.assertEqual(b.Recv(), 1)
+        self.assertIn("[UDP Disconnected] client!", out[0])
+        self.assertEqual(b.Send(), 0)
+        self.assertEqual(a.Send(), 129)
+        self.assertEqual(len(self.peer.receive()), 129)
+
+    def test_stray_datagram_teaches_a_server_nothing(self):
+        stranger = Peer()
+        self.addCleanup(stranger.close)
+        port = free_port()
+        with sdk_output():
+            server = ri.UDP(port, 129, 1087, False, ri.nonBlock, False)
+        stranger.send(b"!", port)
+        with sdk_output() as out:
+            self.assertEqual(server.Recv(), -1)
+        self.assertEqual(out[0], "")
+        self.assertEqual(server.Send(), 0)
+        self.peer.send(high_state(1), port)
+        with sdk_output() as out:
+            self.assertEqual(server.Recv(), 0)
+        self.assertEqual(out[0], "[UDP Connected] client! Client IP:127.0.0.1 port:%d\n"
+                         % self.peer.port)
+        self.assertEqual(server.Send(), 129)
+        self.assertEqual(len(self.peer.receive()), 129)
+        stranger.sock.settimeout(0.0)
+        with self.assertRaises(BlockingIOError):
+            stranger.receive()
+
+    def test_timed_client_that_keeps_answering_is_never_dropped(self):
+        port = free_port()
+        with sdk_output():
+            udp = ri.UDP(port, "127.0.0.1", self.peer.port, 614, 807, True, ri.blockTimeout)
+            udp.SetDisconnectTime(0.01, 0.2)  # 20 calls
+        cmd = ri.LowCmd()
+        udp.InitCmdData(cmd)
+        for cycle in range(60):
+            with self.subTest(cycle=cycle):
+                udp.SetSend(cmd)
+                self.assertEqual(udp.Send(), 614)
+                self.peer.receive()
+                self.peer.send(low_state(cycle))
+                self.assertEqual(udp.Recv(), 0)
+
+    def test_timed_server_learns_its_client(self):
+        port = free_port()
+        with sdk_output():
+            server = ri.UDP(port, 129, 1087, False, ri.blockTimeout, False)
+        self.peer.send(b"!", port)
+        self.assertEqual(server.Recv(), -1)
+        self.assertEqual(server.Send(), 0)
+        self.peer.send(high_state(1), port)
+        with sdk_output():
+            self.assertEqual(server.Recv(), 0)
+        self.assertEqual(server.Send(), 129)
+        self.assertEqual(len(self.peer.receive()), 129)
+
+    def test_port_zero_endpoint_keeps_its_port_after_a_drop(self):
+        with sdk_output():
+            udp = ri.UDP(0, "127.0.0.1", self.peer.port, 129, 1087, True, ri.blockTimeout)
+            udp.SetDisconnectTime(1.0, 1.0)  # dropped on the second silent call
+        udp.Send()
+        self.peer.receive()  # the robot learns the port the system gave the endpoint
+        udp.SetRecvTimeout(1)
+        self.assertEqual(udp.Recv(), -2)
+        with sdk_output():
+            self.assertEqual(udp.Recv(), 1)
+        for call in range(10):  # the relisten window
+            self.peer.send(high_state(call))
+            self.assertEqual(udp.Recv(), -4)
+        self.peer.send(high_state(10))
+        with sdk_output():
+            self.assertEqual(udp.Recv(), 0)  # still heard on its port, and learned again
+        self.assertEqual(udp.Send(), 129)
+        self.assertEqual(len(self.peer.receive()), 129)

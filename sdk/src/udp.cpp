@@ -127,6 +127,7 @@ void UDP::init(uint16_t localPort, const char* targetIP, uint16_t targetPort) {
   // new socket can bind the same port.
   Release(false);
   udpState = UDPState{};
+  supervision = LinkSupervision{};
   this->localPort = localPort;
   this->targetIP = targetIP != nullptr ? targetIP : "";
   this->targetPort = targetPort;

@@ -29,23 +29,24 @@ int UDP::Recv() {
     Line("[Error] Recv refused: the endpoint is not set up.");
     return -1;
   }
-  TransportState& t = transportState;
+  const TransportState& t = transportState;
+  LinkSupervision& l = supervision;
   const bool was_connected = connected;
 
-  t.idleCount = std::min(t.idleCount + 1, kSaturation);
-  if (was_connected && t.idleCount > t.accessibleThreshold) accessible = false;
+  l.idleCount = std::min(l.idleCount + 1, kSaturation);
+  if (was_connected && l.idleCount > t.accessibleThreshold) accessible = false;
   // The window opened in call N stays open during calls N+1 .. N+10.
-  if (t.relistenWindow) {
-    if (t.relistenCount + 1 > kRelistenCalls) {
-      t.relistenWindow = false;
-      t.relistenCount = 0;
+  if (l.relistenWindow) {
+    if (l.relistenCount + 1 > kRelistenCalls) {
+      l.relistenWindow = false;
+      l.relistenCount = 0;
     } else {
-      ++t.relistenCount;
+      ++l.relistenCount;
     }
   }
   if (autoDisconnect) {
-    t.disconnectCount = std::min(t.disconnectCount + 1, kSaturation);
-    if (was_connected && t.disconnectCount > t.disconnectThreshold) {
+    l.disconnectCount = std::min(l.disconnectCount + 1, kSaturation);
+    if (was_connected && l.disconnectCount > t.disconnectThreshold) {
       DropClient();
       return 1;
     }
@@ -54,28 +55,77 @@ int UDP::Recv() {
 }
 
 void UDP::DropClient() {
-  TransportState& t = transportState;
+  sockaddr_in& peer = transportState.peerAddr;
   accessible = false;
   connected = false;
   pthread_mutex_lock(&recvMutex);
   std::memset(recvCopy.get(), 0, static_cast<size_t>(recvLength));
   pthread_mutex_unlock(&recvMutex);
-  t.relistenWindow = true;
-  t.relistenCount = 0;
+  supervision.relistenWindow = true;
+  supervision.relistenCount = 0;
+  sockaddr_in before{};
+  socklen_t before_length = sizeof before;
+  if (getsockname(socketfd, reinterpret_cast<sockaddr*>(&before), &before_length) != 0) {
+    before.sin_port = 0;
+  }
   // Connecting to an address of unspecified family dissolves the association, so that datagrams
   // from any sender arrive again.
-  std::memset(&t.peerAddr, 0, sizeof t.peerAddr);
-  t.peerAddr.sin_family = AF_UNSPEC;
-  if (connect(socketfd, reinterpret_cast<sockaddr*>(&t.peerAddr), sizeof t.peerAddr) != 0) {
+  std::memset(&peer, 0, sizeof peer);
+  peer.sin_family = AF_UNSPEC;
+  if (connect(socketfd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
     perror("[ERROR] Connect failed");
   }
+  KeepLocalPort(before);
   Line("[UDP Disconnected] client! socketfd:%d Old Client IP:%s port:%u", socketfd,
        targetIP.c_str(), static_cast<unsigned>(targetPort));
+}
+
+// Linux releases a port it assigned automatically (a bind to port 0) when the association is
+// dissolved, and the endpoint would hear nothing more: bind the socket to that port again.
+void UDP::KeepLocalPort(const sockaddr_in& before) {
+  if (before.sin_port == 0) return;
+  sockaddr_in after{};
+  socklen_t length = sizeof after;
+  if (getsockname(socketfd, reinterpret_cast<sockaddr*>(&after), &length) != 0) return;
+  if (after.sin_port != 0) return;
+  after.sin_family = AF_INET;
+  after.sin_port = before.sin_port;
+  if (bind(socketfd, reinterpret_cast<sockaddr*>(&after), sizeof after) != 0) {
+    perror("[Error] Bind client ip&port failed");
+  }
+}
+
+// A datagram from a sender while no client is known, in recvBuf with its sender in peerAddr
+// (sockMutex held). It is discarded in the relisten window; one that fails the checks of
+// publication is counted like a rejected publication (check gets -1 or -3) and teaches nothing;
+// a valid one makes its sender the client, whose link starts with fresh counts.
+UDP::Stranger UDP::TakeFromStranger(int& check) {
+  sockaddr_in& peer = transportState.peerAddr;
+  if (supervision.relistenWindow) return Stranger::kDiscarded;
+  check = Check();
+  if (check != 0) {
+    if (check == -3) udpState.RecvCRCError++;
+    return Stranger::kRejected;
+  }
+  if (connect(socketfd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
+    perror("[Error] Connect client failed");
+    return Stranger::kConnectFailed;
+  }
+  connected = true;
+  supervision.idleCount = 0;
+  supervision.disconnectCount = 0;
+  char address[INET_ADDRSTRLEN] = {0};
+  inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+  targetIP.assign(address);  // at most 15 characters: no allocation
+  targetPort = ntohs(peer.sin_port);
+  Line("[UDP Connected] client! Client IP:%s port:%u", address, static_cast<unsigned>(targetPort));
+  return Stranger::kLearned;
 }
 
 int UDP::RecvTimed() {
   const int fd = socketfd;
   const size_t length = static_cast<size_t>(recvLength);
+  sockaddr_in& peer = transportState.peerAddr;
   timeout.tv_sec = recvTimeoutMs / 1000;
   timeout.tv_usec = (recvTimeoutMs % 1000) * 1000;
   bufferClear.tv_sec = 0;
@@ -109,7 +159,11 @@ int UDP::RecvTimed() {
   if (!readable) return -1;
 
   pthread_mutex_lock(&sockMutex);
-  // Drain without waiting; a failed poll ends the drain rather than spinning on it.
+  // Drain without waiting; a failed poll ends the drain rather than spinning on it. Without a
+  // client, each datagram is taken with its sender and may teach the client, as in the drain of
+  // the non-timed path.
+  int taken = 0;
+  int rejected = 0;
   for (;;) {
     int more;
     if (use_select) {
@@ -120,13 +174,31 @@ int UDP::RecvTimed() {
       more = poll(&p, 1, 0);
     }
     if (more <= 0) break;
-    if (recv(fd, recvBuf.get(), length, MSG_DONTWAIT) < 0 && errno != EINTR) break;
+    if (connected) {
+      if (recv(fd, recvBuf.get(), length, MSG_DONTWAIT) < 0 && errno != EINTR) break;
+      continue;
+    }
+    socklen_t address_length = sizeof peer;
+    const ssize_t got = recvfrom(fd, recvBuf.get(), length, MSG_DONTWAIT,
+                                 reinterpret_cast<sockaddr*>(&peer), &address_length);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    int check = 0;
+    const Stranger s = TakeFromStranger(check);
+    if (s == Stranger::kConnectFailed) continue;
+    ++taken;
+    if (s == Stranger::kRejected) rejected = check;
   }
-  return CheckAndPublish(true);
+  if (!connected) {
+    if (taken == 0) udpState.RecvLoseError++;
+    pthread_mutex_unlock(&sockMutex);
+    return rejected != 0 ? rejected : -4;
+  }
+  return CheckAndPublish();
 }
 
 int UDP::RecvPolled() {
-  TransportState& t = transportState;
+  sockaddr_in& peer = transportState.peerAddr;
   const size_t length = static_cast<size_t>(recvLength);
   std::memset(recvBuf.get(), 0, length);
   pthread_mutex_lock(&sockMutex);
@@ -138,10 +210,11 @@ int UDP::RecvPolled() {
       pthread_mutex_unlock(&sockMutex);
       return -4;
     }
-    return CheckAndPublish(false);
+    return CheckAndPublish();
   }
 
   int taken = 0;
+  int rejected = 0;  // the check of the last datagram that failed to teach a client
   for (;;) {
     if (connected) {
       if (recv(socketfd, recvBuf.get(), length, MSG_DONTWAIT) > 0) {
@@ -151,41 +224,27 @@ int UDP::RecvPolled() {
       if (taken == 0) udpState.RecvLoseError++;
       break;
     }
-    socklen_t address_length = sizeof t.peerAddr;
+    socklen_t address_length = sizeof peer;
     const ssize_t got = recvfrom(socketfd, recvBuf.get(), length, MSG_DONTWAIT,
-                                 reinterpret_cast<sockaddr*>(&t.peerAddr), &address_length);
+                                 reinterpret_cast<sockaddr*>(&peer), &address_length);
     if (got <= 0) {
       if (taken == 0) udpState.RecvLoseError++;
       pthread_mutex_unlock(&sockMutex);
-      return -4;
+      return rejected != 0 ? rejected : -4;
     }
-    if (t.relistenWindow) {  // discarded while the window is open
-      ++taken;
-      continue;
-    }
-    if (connect(socketfd, reinterpret_cast<sockaddr*>(&t.peerAddr), sizeof t.peerAddr) != 0) {
-      perror("[Error] Connect client failed");
-      continue;
-    }
-    connected = true;
-    char address[INET_ADDRSTRLEN] = {0};
-    inet_ntop(AF_INET, &t.peerAddr.sin_addr, address, sizeof address);
-    targetIP.assign(address);  // at most 15 characters: no allocation
-    targetPort = ntohs(t.peerAddr.sin_port);
-    Line("[UDP Connected] client! Client IP:%s port:%u", address,
-         static_cast<unsigned>(targetPort));
+    int check = 0;
+    const Stranger s = TakeFromStranger(check);
+    if (s == Stranger::kConnectFailed) continue;
     ++taken;
+    if (s == Stranger::kRejected) rejected = check;
   }
-  return CheckAndPublish(false);
+  return CheckAndPublish();
 }
 
-// Called with sockMutex held; releases it.
-int UDP::CheckAndPublish(bool timed) {
+// 0 when recvBuf holds a valid datagram, -1 for a wrong header, -3 for a wrong checksum.
+int UDP::Check() const {
   const uint8_t* buf = recvBuf.get();
-  if (buf[0] != HEAD[0] || buf[1] != HEAD[1]) {
-    pthread_mutex_unlock(&sockMutex);
-    return -1;
-  }
+  if (buf[0] != HEAD[0] || buf[1] != HEAD[1]) return -1;
   const uint32_t carried = detail::LoadLE32(buf + recvLength - 4);
   const uint32_t computed =
       crc32(reinterpret_cast<const uint32_t*>(buf), covered_words(recvLength));
@@ -194,21 +253,25 @@ int UDP::CheckAndPublish(bool timed) {
       buf[2] == HIGH_LEVEL_FLAG
           ? decryptCRC(carried) == computed || (transportState.developer && carried == computed)
           : carried == computed;
-  if (!valid) {
-    udpState.RecvCRCError++;
+  return valid ? 0 : -3;
+}
+
+// Called with sockMutex held; releases it. A valid datagram on either path is published and
+// proves the link alive.
+int UDP::CheckAndPublish() {
+  const int check = Check();
+  if (check != 0) {
+    if (check == -3) udpState.RecvCRCError++;
     pthread_mutex_unlock(&sockMutex);
-    return -3;
+    return check;
   }
   pthread_mutex_lock(&recvMutex);
-  std::memcpy(recvCopy.get(), buf, static_cast<size_t>(recvLength));
+  std::memcpy(recvCopy.get(), recvBuf.get(), static_cast<size_t>(recvLength));
   pthread_mutex_unlock(&recvMutex);
   udpState.RecvCount++;
-  // The timed path neither resets the supervision nor marks the link accessible.
-  if (!timed) {
-    transportState.idleCount = 0;
-    accessible = true;
-    if (autoDisconnect) transportState.disconnectCount = 0;
-  }
+  supervision.idleCount = 0;
+  accessible = true;
+  if (autoDisconnect) supervision.disconnectCount = 0;
   pthread_mutex_unlock(&sockMutex);
   return 0;
 }

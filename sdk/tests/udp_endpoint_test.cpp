@@ -299,7 +299,7 @@ TEST_F(EndpointTest, LengthsThatCannotHoldAChecksumAreRefused) {
   EXPECT_EQ(udp->Send(), -1);
   EXPECT_EQ(udp->udpState.SendCount, 0u);
   EXPECT_EQ(udp->Recv(), -1);
-  EXPECT_EQ(transportState.idleCount, 0);  // a refused call advances nothing
+  EXPECT_EQ(udp->supervision.idleCount, 0);  // a refused call advances nothing
   EXPECT_FALSE(peer.HasPending());
 
   // A deferred endpoint used before SetIpPort is refused the same way.
@@ -321,10 +321,14 @@ TEST_F(EndpointTest, SetIpPortRebindsTheSameLocalPort) {
   EXPECT_EQ(first.Receive().size(), 129u);
 
   udp.udpState.RecvCount = 42;
+  udp.supervision = LinkSupervision{7, 8, true, 3};
   const Captured c = Capture([&] { udp.SetIpPort("127.0.0.1", second.port()); });
   EXPECT_EQ(c.err, "");  // the old socket was released, so the bind succeeds
   EXPECT_EQ(BoundPort(udp.socketfd), port);
   EXPECT_EQ(udp.udpState.RecvCount, 0u);
+  EXPECT_EQ(udp.supervision.idleCount, 0);  // the link's counts start afresh
+  EXPECT_EQ(udp.supervision.disconnectCount, 0);
+  EXPECT_FALSE(udp.supervision.relistenWindow);
   EXPECT_EQ(udp.targetPort, second.port());
   EXPECT_EQ(udp.Send(), 129);
   EXPECT_EQ(second.Receive().size(), 129u);

@@ -15,8 +15,7 @@ namespace {
 class RecvTest : public TransportTest {
  protected:
   // A client of `peer` at the given lengths; `port` is where the peer reaches it. The local port
-  // is a fixed one, as in real use: a socket bound to port 0 loses its port when a drop
-  // dissolves its association.
+  // is a fixed one, as in real use.
   std::unique_ptr<UDP> Client(int send, int recv, RecvEnum mode = nonBlock, bool autoDc = false) {
     auto udp =
         std::make_unique<UDP>(FreePort(), "127.0.0.1", peer.port(), send, recv, autoDc, mode);
@@ -163,6 +162,51 @@ TEST_F(RecvTest, ServerLearnsItsClientFromTheFirstDatagram) {
   EXPECT_EQ(udp->Recv(), -1);
 }
 
+// One 1-byte datagram "!" used to make a server connect to its sender and send every later
+// command there.
+TEST_F(RecvTest, StrayDatagramTeachesAServerNothing) {
+  auto udp = Server(129, 1087, nonBlock, /*autoDc=*/true);
+  Peer stranger;
+  stranger.SendTo(port, "!", 1);
+  ASSERT_TRUE(WaitReadable(udp->socketfd));
+  EXPECT_EQ(Capture([&] { EXPECT_EQ(udp->Recv(), -1); }).out, "");
+  EXPECT_FALSE(udp->connected);
+  EXPECT_EQ(udp->targetIP, "");
+  EXPECT_EQ(udp->Send(), 0);
+  EXPECT_FALSE(stranger.HasPending());
+
+  // Several rejected in one call: the last one's check is the result, each checksum counted.
+  auto plain = Datagram(1087, 0xEE, 1, false);  // high level wants the scrambled form
+  stranger.SendTo(port, plain);
+  stranger.SendTo(port, "!", 1);
+  stranger.SendTo(port, plain);
+  ASSERT_TRUE(WaitReadable(udp->socketfd));
+  EXPECT_EQ(udp->Recv(), -3);
+  EXPECT_EQ(udp->udpState.RecvCRCError, 2u);
+  EXPECT_EQ(udp->udpState.RecvLoseError, 0u);  // datagrams were read
+  EXPECT_FALSE(udp->connected);
+  EXPECT_EQ(udp->Recv(), -4);  // nothing read
+  EXPECT_EQ(udp->udpState.RecvLoseError, 1u);
+
+  // A rejected one, then the robot's valid one, then more of the robot's: the robot is learned
+  // and the drain goes on to its last datagram.
+  stranger.SendTo(port, plain);
+  peer.SendTo(port, HighStateDatagram(2));
+  peer.SendTo(port, HighStateDatagram(3));
+  ASSERT_TRUE(WaitReadable(udp->socketfd));
+  const Captured c = Capture([&] { EXPECT_EQ(udp->Recv(), 0); });
+  EXPECT_EQ(c.out, "[UDP Connected] client! Client IP:127.0.0.1 port:" +
+                       std::to_string(peer.port()) + "\n");
+  EXPECT_EQ(udp->targetPort, peer.port());
+  EXPECT_EQ(CopyOut(*udp), HighStateDatagram(3));
+  EXPECT_EQ(udp->udpState.RecvCRCError, 3u);
+  EXPECT_EQ(udp->udpState.RecvCount, 1u);
+  EXPECT_EQ(udp->supervision.disconnectCount, 0);
+  EXPECT_EQ(udp->Send(), 129);
+  EXPECT_EQ(peer.Receive().size(), 129u);
+  EXPECT_FALSE(stranger.HasPending());
+}
+
 TEST_F(RecvTest, ServerInSingleReadModeNeverLearns) {
   auto udp = Server(129, 1087, block);
   for (int i = 0; i < 3; ++i) {
@@ -187,7 +231,7 @@ TEST_F(RecvTest, AccessibleAndDropAfterThreshold) {
   EXPECT_EQ(c.err, "");
   EXPECT_FALSE(udp->accessible);
   EXPECT_FALSE(udp->connected);
-  EXPECT_TRUE(transportState.relistenWindow);
+  EXPECT_TRUE(udp->supervision.relistenWindow);
   EXPECT_EQ(CopyOut(*udp), std::vector<uint8_t>(1087, 0));  // cleared
   EXPECT_EQ(udp->udpState.RecvLoseError, 500u);             // the drop counts nothing
   EXPECT_EQ(udp->Send(), 0);
@@ -209,8 +253,8 @@ TEST_F(RecvTest, SupervisionCountersSaturate) {
   auto udp = Client(129, 1087, block, /*autoDc=*/true);
   transportState.disconnectThreshold = INT_MAX;
   for (int i = 0; i < 100010; ++i) udp->Recv();
-  EXPECT_EQ(transportState.idleCount, 100000);
-  EXPECT_EQ(transportState.disconnectCount, 100000);
+  EXPECT_EQ(udp->supervision.idleCount, 100000);
+  EXPECT_EQ(udp->supervision.disconnectCount, 100000);
   EXPECT_TRUE(udp->connected);
 }
 
@@ -238,20 +282,30 @@ TEST_F(RecvTest, RelistenWindowDiscardsTenCallsThenLearns) {
   EXPECT_EQ(CopyOut(*udp), HighStateDatagram(11));
 }
 
-TEST_F(RecvTest, InvalidFirstDatagramAfterDropDropsAgainAtOnce) {
+// A dropped client's first datagram used to be learned from even when it was garbage, and the
+// disconnect count, still above the threshold, dropped the new client on the very next call.
+TEST_F(RecvTest, InvalidFirstDatagramAfterDropTeachesNothing) {
   auto udp = Client(129, 1087, nonBlock, /*autoDc=*/true);
   udp->SetDisconnectTime(0.001f, 0.001f);  // threshold 1
   udp->Recv();
   ASSERT_EQ(udp->Recv(), 1);
   for (int i = 0; i < 10; ++i) udp->Recv();  // window passes
   Deliver(*udp, std::vector<uint8_t>(1087, 0x11));
-  EXPECT_EQ(udp->Recv(), -1);  // learned, but the datagram is bad
+  EXPECT_EQ(udp->Recv(), -1);  // read, rejected, not learned
+  EXPECT_FALSE(udp->connected);
+  EXPECT_EQ(udp->Send(), 0);
+  Deliver(*udp, HighStateDatagram(3));
+  EXPECT_EQ(
+      Capture([&] { EXPECT_EQ(udp->Recv(), 0); }).out,
+      "[UDP Connected] client! Client IP:127.0.0.1 port:" + std::to_string(peer.port()) + "\n");
   EXPECT_TRUE(udp->connected);
-  EXPECT_EQ(udp->Recv(), 1);  // disconnectCount stayed above the threshold
+  EXPECT_EQ(udp->Recv(), -1);  // silent, but the new client's counts started afresh
+  EXPECT_TRUE(udp->connected);
+  EXPECT_EQ(udp->Recv(), 1);  // the threshold still holds for it
 }
 
-TEST_F(RecvTest, TimedPathExpiresAndNeverLearns) {
-  auto udp = Server(129, 1087, blockTimeout);
+TEST_F(RecvTest, TimedPathExpiresDrainsAndChecks) {
+  auto udp = Client(129, 1087, blockTimeout);
   EXPECT_EQ(udp->Recv(), -2);
   EXPECT_EQ(udp->udpState.RecvLoseError, 1u);
   Deliver(*udp, HighStateDatagram(1));
@@ -259,9 +313,8 @@ TEST_F(RecvTest, TimedPathExpiresAndNeverLearns) {
   ASSERT_TRUE(WaitReadable(udp->socketfd));
   EXPECT_EQ(udp->Recv(), 0);
   EXPECT_EQ(CopyOut(*udp), HighStateDatagram(2));  // drained to the last
-  EXPECT_FALSE(udp->connected);
-  EXPECT_FALSE(udp->accessible);
-  EXPECT_EQ(transportState.idleCount, 2);  // not reset by the timed path
+  EXPECT_TRUE(udp->accessible);
+  EXPECT_EQ(udp->supervision.idleCount, 0);
   auto bad = HighStateDatagram(3);
   bad[500] ^= 1;
   Deliver(*udp, bad);
@@ -270,16 +323,71 @@ TEST_F(RecvTest, TimedPathExpiresAndNeverLearns) {
   Deliver(*udp, bad);
   EXPECT_EQ(udp->Recv(), -1);
   EXPECT_EQ(udp->udpState.RecvCRCError, 1u);
+  EXPECT_EQ(CopyOut(*udp), HighStateDatagram(2));
 }
 
-TEST_F(RecvTest, TimedPathDoesNotHoldOffTheDrop) {
-  auto udp = Client(129, 1087, blockTimeout, /*autoDc=*/true);
-  udp->SetDisconnectTime(1.0f, 3.0f);
-  for (int i = 1; i <= 3; ++i) {
-    Deliver(*udp, HighStateDatagram(i));
-    ASSERT_EQ(udp->Recv(), 0) << i;
+// A server on the timed path could never learn a client, so it could never answer.
+TEST_F(RecvTest, TimedServerLearnsItsClientFromAValidDatagram) {
+  auto udp = Server(129, 1087, blockTimeout, /*autoDc=*/true);
+  const std::vector<uint8_t> stray = {'!'};
+  Deliver(*udp, stray);
+  EXPECT_EQ(udp->Recv(), -1);
+  auto bad = HighStateDatagram(1);
+  bad[700] ^= 0x40;
+  Deliver(*udp, bad);
+  EXPECT_EQ(udp->Recv(), -3);
+  EXPECT_EQ(udp->udpState.RecvCRCError, 1u);
+  EXPECT_FALSE(udp->connected);
+  EXPECT_EQ(udp->Send(), 0);
+
+  Deliver(*udp, HighStateDatagram(2));
+  const Captured c = Capture([&] { EXPECT_EQ(udp->Recv(), 0); });
+  EXPECT_EQ(c.out, "[UDP Connected] client! Client IP:127.0.0.1 port:" +
+                       std::to_string(peer.port()) + "\n");
+  EXPECT_TRUE(udp->connected);
+  EXPECT_TRUE(udp->accessible);
+  EXPECT_EQ(CopyOut(*udp), HighStateDatagram(2));
+  EXPECT_EQ(udp->Send(), 129);
+  EXPECT_EQ(peer.Receive().size(), 129u);
+
+  // Dropped after a silence, it discards for ten calls as the draining path does, then learns.
+  udp->SetDisconnectTime(0.001f, 0.002f);
+  udp->SetRecvTimeout(1);
+  EXPECT_EQ(udp->Recv(), -2);
+  EXPECT_EQ(udp->Recv(), -2);
+  ASSERT_EQ(udp->Recv(), 1);
+  for (int call = 1; call <= 10; ++call) {
+    Deliver(*udp, HighStateDatagram(10 + call));
+    ASSERT_EQ(udp->Recv(), -4) << "call " << call;
   }
-  Deliver(*udp, HighStateDatagram(4));
+  EXPECT_FALSE(udp->connected);
+  Deliver(*udp, HighStateDatagram(30));
+  EXPECT_EQ(
+      Capture([&] { EXPECT_EQ(udp->Recv(), 0); }).out,
+      "[UDP Connected] client! Client IP:127.0.0.1 port:" + std::to_string(peer.port()) + "\n");
+  EXPECT_EQ(CopyOut(*udp), HighStateDatagram(30));
+}
+
+// A timed client whose robot answered every cycle used to be dropped once the disconnect count
+// passed its threshold; every later Send then sent nothing and said so with a plain 0.
+TEST_F(RecvTest, TimedClientThatKeepsAnsweringIsNeverDropped) {
+  auto udp = Client(614, 807, blockTimeout, /*autoDc=*/true);
+  udp->SetDisconnectTime(0.01f, 0.2f);  // 20 calls
+  LowCmd cmd{};
+  udp->InitCmdData(cmd);
+  for (int cycle = 1; cycle <= 60; ++cycle) {
+    udp->SetSend(cmd);
+    ASSERT_EQ(udp->Send(), 614) << cycle;
+    ASSERT_EQ(peer.Receive().size(), 614u);
+    Deliver(*udp, LowStateDatagram(cycle));
+    ASSERT_EQ(udp->Recv(), 0) << cycle;
+    ASSERT_TRUE(udp->accessible);
+  }
+  EXPECT_TRUE(udp->connected);
+  EXPECT_EQ(udp->udpState.RecvCount, 60u);
+  // Silence still drops it.
+  udp->SetRecvTimeout(1);
+  for (int i = 1; i <= 20; ++i) ASSERT_EQ(udp->Recv(), -2) << i;
   EXPECT_EQ(udp->Recv(), 1);
 }
 
@@ -311,13 +419,70 @@ TEST_F(RecvTest, NonTimedRecvNeverBlocksOnABlockingSocket) {
   EXPECT_EQ(deferred.Recv(), -1);
 }
 
-TEST_F(RecvTest, SupervisionIsSharedByAllEndpoints) {
-  auto a = Client(129, 1087);
-  auto b = Client(129, 1087);
-  for (int i = 0; i < 5; ++i) a->Recv();
-  b->Recv();
-  EXPECT_EQ(transportState.idleCount, 6);
-  Deliver(*b, HighStateDatagram());
-  EXPECT_EQ(b->Recv(), 0);
-  EXPECT_EQ(transportState.idleCount, 0);
+// With two endpoints, valid datagrams on one used to keep the other accessible and connected
+// however long it was silent, and a drop on one made every other server discard for ten calls.
+TEST_F(RecvTest, EachEndpointSupervisesItsOwnLink) {
+  auto a = Client(129, 1087, nonBlock, /*autoDc=*/true);
+  auto b = Client(129, 1087, nonBlock, /*autoDc=*/true);
+  a->SetDisconnectTime(1.0f, 5.0f);  // process-wide: 5 calls for both
+  b->SetAccessibleTime(1.0f, 3.0f);  // 3 calls for both
+  Deliver(*b, HighStateDatagram(1));
+  ASSERT_EQ(b->Recv(), 0);
+  for (int call = 1; call <= 5; ++call) {
+    Deliver(*a, HighStateDatagram(call));
+    ASSERT_EQ(a->Recv(), 0) << call;
+    ASSERT_EQ(b->Recv(), -1) << call;
+    EXPECT_EQ(b->accessible, call <= 3) << call;
+  }
+  EXPECT_EQ(a->supervision.idleCount, 0);
+  EXPECT_EQ(b->supervision.idleCount, 5);
+  Deliver(*a, HighStateDatagram(6));
+  ASSERT_EQ(a->Recv(), 0);
+  EXPECT_EQ(b->Recv(), 1);  // b's own sixth silent call drops it; a stays
+  EXPECT_TRUE(a->connected);
+  EXPECT_TRUE(a->accessible);
+  EXPECT_TRUE(b->supervision.relistenWindow);
+  EXPECT_FALSE(a->supervision.relistenWindow);
+
+  // b's relisten window is b's own: a server beside it learns at once.
+  auto server = Server(129, 1087);
+  Deliver(*server, HighStateDatagram(7));
+  EXPECT_EQ(Capture([&] { EXPECT_EQ(server->Recv(), 0); }).err, "");
+  EXPECT_TRUE(server->connected);
+  Deliver(*b, HighStateDatagram(8));
+  EXPECT_EQ(b->Recv(), -4);  // still in its window
+  EXPECT_EQ(server->supervision.idleCount, 0);
+  EXPECT_EQ(b->supervision.relistenCount, 1);
+}
+
+// Linux releases an automatically assigned port when a drop dissolves the association: an
+// endpoint bound to port 0 used to hear nothing more afterwards.
+TEST_F(RecvTest, PortZeroEndpointKeepsItsPortAfterADrop) {
+  for (const RecvEnum mode : {nonBlock, blockTimeout}) {
+    SCOPED_TRACE(mode);
+    UDP udp(0, "127.0.0.1", peer.port(), 129, 1087, /*autoDisconnect=*/true, mode);
+    udp.SetDisconnectTime(0.001f, 0.001f);  // threshold 1
+    const uint16_t assigned = BoundPort(udp.socketfd);
+    ASSERT_NE(assigned, 0);
+    udp.Send();
+    ASSERT_EQ(peer.Receive().size(), 129u);
+    udp.SetRecvTimeout(mode == blockTimeout ? 1 : -1);
+    udp.Recv();
+    const Captured c = Capture([&] { ASSERT_EQ(udp.Recv(), 1); });
+    EXPECT_EQ(c.err, "");
+    EXPECT_EQ(BoundPort(udp.socketfd), assigned);
+    EXPECT_EQ(udp.localPort, 0);
+    // The robot goes on sending to the port it knows: after the window it is heard and learned.
+    for (int call = 1; call <= 10; ++call) {
+      peer.SendTo(assigned, HighStateDatagram(call));
+      ASSERT_TRUE(WaitReadable(udp.socketfd)) << call;
+      ASSERT_EQ(udp.Recv(), -4) << call;
+    }
+    peer.SendTo(assigned, HighStateDatagram(11));
+    ASSERT_TRUE(WaitReadable(udp.socketfd));
+    EXPECT_EQ(Capture([&] { EXPECT_EQ(udp.Recv(), 0); }).err, "");
+    EXPECT_TRUE(udp.connected);
+    EXPECT_EQ(udp.Send(), 129);
+    EXPECT_EQ(peer.Receive().size(), 129u);
+  }
 }

@@ -1,8 +1,9 @@
 // UDP endpoint: one end of a datagram link with the robot's controller.
 //
 // An endpoint owns one IPv4 datagram socket and three buffers. As a client it is connected to
-// the peer given at construction; as a server it learns its client from the first datagram that
-// a draining Recv takes, and may drop it again after a silence (autoDisconnect).
+// the peer given at construction; as a server it learns its client from the first valid
+// datagram that a draining or timed Recv takes, and may drop it again after a silence
+// (autoDisconnect). An endpoint bound to port 0 keeps the port it was given across a drop.
 //
 // Threads: one thread may send (SetSend, Send) while another receives (Recv, GetRecv). Locks:
 // sendMutex guards sendBuf, recvMutex guards recvCopy, sockMutex the socket; the order is
@@ -85,7 +86,9 @@ class UDP {
   int Send();
   // Takes the latest datagram, checks header and checksum, publishes it to recvCopy and advances
   // the link supervision. Returns 0 published, 1 client dropped, -1 bad header or nothing read,
-  // -2 timed wait expired, -3 bad checksum, -4 no peer.
+  // -2 timed wait expired, -3 bad checksum, -4 no peer. Without a peer, only a datagram that
+  // passes the same checks teaches the client; a call that read only rejected datagrams returns
+  // the last one's -1 or -3. One thread at a time in the whole process.
   int Recv();
 
   // Stamps cmd.crc (in the caller's record) and copies the 129 bytes into sendBuf. Returns 0,
@@ -127,8 +130,12 @@ class UDP {
   bool drainAll = true;
   int recvTimeoutMs = -1;
   bool autoDisconnect = false;
+  // This endpoint's own link supervision (idle and disconnect counts, relisten window): only its
+  // own Recv calls and datagrams advance or reset it. Read it; Recv and init write it.
+  LinkSupervision supervision;
 
  private:
+  enum class Stranger { kLearned, kDiscarded, kRejected, kConnectFailed };
   void SetMode(RecvEnum recvType);
   void Release(bool closing);
   void DestroyLocks();
@@ -136,8 +143,11 @@ class UDP {
   bool RecvReady(int need, const char* what);
   int RecvTimed();
   int RecvPolled();
-  int CheckAndPublish(bool timed);
+  int Check() const;
+  Stranger TakeFromStranger(int& check);
+  int CheckAndPublish();
   void DropClient();
+  void KeepLocalPort(const sockaddr_in& before);
 
   bool locksReady_ = false;
 };
