@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # What CI runs after the test command: the whole suite under ASan + UBSan, the two-thread
-# endpoint test under ThreadSanitizer, a bounded fuzzing campaign, and the benchmarks (figures
-# only; docs/performance.md is rewritten in the clone CI runs in).
+# endpoint tests and the multi-link soak under ThreadSanitizer, a bounded fuzzing campaign, and
+# the benchmarks (figures only; docs/performance.md is rewritten in the clone CI runs in).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 scripts/bootstrap.sh >/dev/null
@@ -13,8 +13,12 @@ ctest --preset sanitize
 
 echo "== ThreadSanitizer: one thread sending beside one receiving"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan --target transport_test
+cmake --build --preset tsan --target transport_test sim_multilink_soak_test
 TSAN_OPTIONS=halt_on_error=1 build/tsan/sdk/tests/transport_test --gtest_filter='EndpointThreads.*'
+
+echo "== ThreadSanitizer: four links and a fifth packing thread against four emulators"
+TSAN_OPTIONS=halt_on_error=1 TORVANE_SOAK_CYCLES=5000 \
+  build/tsan/sim/tests/sim_multilink_soak_test
 
 echo "== libFuzzer"
 scripts/fuzz.sh

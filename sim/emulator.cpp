@@ -22,6 +22,13 @@ double Now() {
   return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
 }
 
+uint64_t Fnv1a(const void* data, size_t size) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  uint64_t digest = 1469598103934665603ull;
+  for (size_t i = 0; i < size; ++i) digest = (digest ^ p[i]) * 1099511628211ull;
+  return digest;
+}
+
 void SleepUntil(double deadline) {
   timespec t{};
   t.tv_sec = static_cast<time_t>(deadline);
@@ -85,10 +92,12 @@ void Emulator::TakeCommand() {
       TORVANE::HighCmd cmd;
       udp_->GetRecv(reinterpret_cast<char*>(&cmd));
       body_.Command(cmd);
+      command_digest_ = Fnv1a(&cmd, sizeof cmd);
     } else {
       TORVANE::LowCmd_refine cmd;
       udp_->GetRecv(reinterpret_cast<char*>(&cmd));
       legs_.Command(cmd);
+      command_digest_ = Fnv1a(&cmd, sizeof cmd);
     }
     if (options_.lockstep) {
       Step();
@@ -165,8 +174,9 @@ void Emulator::Answer() {
   }
   datagrams_ += static_cast<uint64_t>(sent);
   if (options_.trace) {
-    std::printf("answer %llu %s %016llx\n", static_cast<unsigned long long>(answers_),
-                FaultName(fault), static_cast<unsigned long long>(digest));
+    std::printf("answer %llu %s %016llx %016llx\n", static_cast<unsigned long long>(answers_),
+                FaultName(fault), static_cast<unsigned long long>(digest),
+                static_cast<unsigned long long>(command_digest_));
     std::fflush(stdout);
   }
 }

@@ -36,6 +36,7 @@ class Emulator {
   FaultInjector faults_;
   std::vector<uint8_t> image_;
   uint64_t commands_ = 0, rejected_ = 0, answers_ = 0, datagrams_ = 0;
+  uint64_t command_digest_ = 0;  // FNV-1a of the last command taken, for --trace
 };
 
 }  // namespace torvane_sim

@@ -30,8 +30,9 @@ const char kHelp[] =
     "  --corrupt-header P     share sent with a wrong header\n"
     "  --truncate P           share sent cut short\n"
     "  --duplicate P          share sent twice\n"
-    "  --trace                print a line per answered command: answer <n> <fault> <digest>\n"
-    "                         (digest: FNV-1a 64 of the datagram before the fault)\n"
+    "  --trace                print a line per answered command:\n"
+    "                         answer <n> <fault> <state digest> <command digest>\n"
+    "                         (FNV-1a 64 of the state before the fault, and of the command)\n"
     "  --help                 this text\n";
 
 bool ParseDouble(const char* text, double& out) {

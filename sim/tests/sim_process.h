@@ -67,15 +67,18 @@ class SimProcess {
 
   // What the emulator did with the last command ("ok", "drop", "crc", "header", "truncate",
   // "duplicate", or "reject"); empty if it said nothing. `digest` gets the FNV-1a 64 of the
-  // datagram it built.
-  std::string Answer(uint64_t* digest = nullptr) {
+  // datagram it built, `command` that of the command it answered.
+  std::string Answer(uint64_t* digest = nullptr, uint64_t* command = nullptr) {
     std::string line;
     while (ReadLine(line)) {
       if (line.rfind("answer ", 0) == 0) {
         char kind[16] = {0};
-        unsigned long long n = 0, d = 0;
-        if (std::sscanf(line.c_str(), "answer %llu %15s %llx", &n, kind, &d) != 3) return "";
+        unsigned long long n = 0, d = 0, c = 0;
+        if (std::sscanf(line.c_str(), "answer %llu %15s %llx %llx", &n, kind, &d, &c) != 4) {
+          return "";
+        }
         if (digest != nullptr) *digest = d;
+        if (command != nullptr) *command = c;
         return kind;
       }
       if (line.rfind("reject ", 0) == 0) return "reject";
