@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Cross builds the SDK, the emulator, the examples and every C++ test for 64-bit ARM Linux and
-# runs the tests under user-mode emulation. GoogleTest is built for aarch64 from Debian's own
+# runs the tests under user-mode emulation. With --bench-only, builds only the Release program
+# whose instructions scripts/bench.sh counts. GoogleTest is built for aarch64 from Debian's own
 # sources; no arm64 packages are added to dpkg (a second glibc beside the cross sysroot's hangs
 # every test that forks or starts a thread under the emulator).
 set -euo pipefail
@@ -20,6 +21,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+if [ "${1:-}" = --bench-only ]; then
+  cmake --preset aarch64-bench >/dev/null
+  cmake --build --preset aarch64-bench -j "$jobs" --target cycle_count >/dev/null
+  exit 0
 fi
 
 # GoogleTest for aarch64, once per build tree (the sources' version is part of the stamp).

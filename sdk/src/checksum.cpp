@@ -163,7 +163,8 @@ bool ProcessorHas(ChecksumPath path) {
 #endif
 #if TORVANE_HAVE_ARM_PATHS
     case ChecksumPath::Pmull:
-      return detail::HwcapHasPmull(getauxval(AT_HWCAP));
+      return detail::HwcapHasPmull(getauxval(AT_HWCAP)) &&
+             detail::HwcapHasCrc32(getauxval(AT_HWCAP));
     case ChecksumPath::ArmCrc:
       return detail::HwcapHasCrc32(getauxval(AT_HWCAP));
 #endif
@@ -205,10 +206,6 @@ uint32_t ChooseAndRun(const unsigned char* p, uint32_t len) {
 
 namespace detail {
 
-uint32_t TableContinue(uint32_t crc, const unsigned char* p, uint32_t len) {
-  return TableWords(crc, p, len);
-}
-
 uint32_t crc32_table(const uint32_t* data, uint32_t len) {
   return TableWords(0xFFFFFFFFu, reinterpret_cast<const unsigned char*>(data), len);
 }
@@ -235,7 +232,7 @@ bool force_checksum_path(ChecksumPath path) {
 
 ChecksumPath choose_checksum_path(unsigned long hwcap) {
 #if TORVANE_HAVE_ARM_PATHS
-  if (HwcapHasPmull(hwcap)) return ChecksumPath::Pmull;
+  if (HwcapHasPmull(hwcap) && HwcapHasCrc32(hwcap)) return ChecksumPath::Pmull;
   if (HwcapHasCrc32(hwcap)) return ChecksumPath::ArmCrc;
 #else
   (void)hwcap;

@@ -27,7 +27,7 @@ constexpr uint32_t PowerMod(int n) {
 constexpr uint64_t kX128 = PowerMod(128), kX192 = PowerMod(192), kX512 = PowerMod(512),
                    kX576 = PowerMod(576);
 
-#define TORVANE_PMULL_TARGET __attribute__((target("+crypto")))
+#define TORVANE_PMULL_TARGET __attribute__((target("+crypto+crc")))
 #define TORVANE_CRC_TARGET __attribute__((target("+crc")))
 
 // A 128-bit block as a polynomial whose first word has the highest degree: the four
@@ -46,12 +46,33 @@ TORVANE_PMULL_TARGET inline uint64x2_t Fold(uint64x2_t a, poly64x2_t k, uint64x2
   return veorq_u64(veorq_u64(vreinterpretq_u64_p128(hi), vreinterpretq_u64_p128(lo)), next);
 }
 
+// The instructions compute the reflected CRC with the same polynomial: feeding a word most
+// significant bit first is feeding its bit reversal least significant bit first, so the register
+// `r` is kept bit-reversed until the end. Two words per step: the 64-bit reversal puts the
+// second word's bits low, so the halves are swapped back.
+TORVANE_CRC_TARGET inline uint32_t CrcContinue(uint32_t r, const unsigned char* p, uint32_t len) {
+  for (; len >= 2; len -= 2, p += 8) {
+    uint64_t d;
+    std::memcpy(&d, p, 8);
+    const uint64_t rev = __rbitll(d);
+    r = __crc32d(r, (rev >> 32) | (rev << 32));
+  }
+  if (len == 1) {
+    uint32_t w;
+    std::memcpy(&w, p, 4);
+    r = __crc32w(r, __rbit(w));
+  }
+  return r;
+}
+
 }  // namespace
 
 // Same folding as the x86-64 carry-less path: the accumulator stands for everything so far, and
-// its remainder (times x^32, as the register keeps it) is four table steps at the end.
+// its remainder (times x^32, as the register keeps it) is two CRC32 instructions at the end,
+// then the words left over. Every core with the crypto extension has them in practice (ARMv8.1
+// makes them mandatory); the choice of this path asks for both.
 TORVANE_PMULL_TARGET uint32_t PmullWords(const unsigned char* p, uint32_t len) {
-  if (len < 8) return TableContinue(0xFFFFFFFFu, p, len);
+  if (len < 8) return __rbit(CrcContinue(0xFFFFFFFFu, p, len));
   const poly64x2_t fold128 = vcombine_p64(vcreate_p64(kX128), vcreate_p64(kX192));
   const poly64x2_t fold512 = vcombine_p64(vcreate_p64(kX512), vcreate_p64(kX576));
   // The initial register 0xFFFFFFFF is the same as XORing it onto the first word.
@@ -78,27 +99,11 @@ TORVANE_PMULL_TARGET uint32_t PmullWords(const unsigned char* p, uint32_t len) {
   unsigned char words[16];
   const uint32x4_t r = vrev64q_u32(vreinterpretq_u32_u64(a));
   vst1q_u8(words, vreinterpretq_u8_u32(vextq_u32(r, r, 2)));
-  return TableContinue(TableContinue(0, words, 4), p, len % 4);
+  return __rbit(CrcContinue(CrcContinue(0, words, 4), p, len % 4));
 }
 
-// The instructions compute the reflected CRC with the same polynomial: feeding a word most
-// significant bit first is feeding its bit reversal least significant bit first, and the
-// register is kept bit-reversed until the end. Two words per step: the 64-bit reversal puts the
-// second word's bits low, so the halves are swapped back.
 TORVANE_CRC_TARGET uint32_t ArmCrcWords(const unsigned char* p, uint32_t len) {
-  uint32_t r = 0xFFFFFFFFu;
-  for (; len >= 2; len -= 2, p += 8) {
-    uint64_t d;
-    std::memcpy(&d, p, 8);
-    const uint64_t rev = __rbitll(d);
-    r = __crc32d(r, (rev >> 32) | (rev << 32));
-  }
-  if (len == 1) {
-    uint32_t w;
-    std::memcpy(&w, p, 4);
-    r = __crc32w(r, __rbit(w));
-  }
-  return __rbit(r);
+  return __rbit(CrcContinue(0xFFFFFFFFu, p, len));
 }
 
 bool HwcapHasPmull(unsigned long hwcap) {

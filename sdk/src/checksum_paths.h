@@ -12,11 +12,9 @@
 namespace TORVANE {
 namespace detail {
 
-// Continues the checksum register `crc` over `len` words at p with the table form.
-uint32_t TableContinue(uint32_t crc, const unsigned char* p, uint32_t len);
-
 #if TORVANE_HAVE_ARM_PATHS
-// Folding with the 64-bit polynomial multiply (PMULL, crypto extension).
+// Folding with the 64-bit polynomial multiply (PMULL, crypto extension), the remainder with the
+// CRC32 instructions: needs both.
 uint32_t PmullWords(const unsigned char* p, uint32_t len);
 // The ARMv8 CRC32 instructions, on bit-reversed words.
 uint32_t ArmCrcWords(const unsigned char* p, uint32_t len);

@@ -52,7 +52,8 @@ ChecksumPath checksum_path();
 bool force_checksum_path(ChecksumPath path);
 
 // The path a 64-bit ARM processor with hardware capability word `hwcap` (getauxval(AT_HWCAP))
-// gets: Pmull, else ArmCrc, else Table. Table on every other processor.
+// gets: Pmull where it has both the polynomial multiply and the CRC32 instructions, else ArmCrc
+// where it has the CRC32 instructions, else Table. Table on every other processor.
 ChecksumPath choose_checksum_path(unsigned long hwcap);
 }  // namespace detail
 
