@@ -27,8 +27,20 @@ constexpr uint32_t PowerMod(int n) {
 constexpr uint64_t kX128 = PowerMod(128), kX192 = PowerMod(192), kX512 = PowerMod(512),
                    kX576 = PowerMod(576);
 
+// Per-function targets, so that a build for generic ARMv8 carries both paths. GCC's header
+// declares the CRC32 intrinsics whatever the target; clang's only when the whole build targets
+// them, so clang gets its builtins.
+#if defined(__clang__)
+#define TORVANE_PMULL_TARGET __attribute__((target("crc,aes")))
+#define TORVANE_CRC_TARGET __attribute__((target("crc")))
+#define TORVANE_CRC32D __builtin_arm_crc32d
+#define TORVANE_CRC32W __builtin_arm_crc32w
+#else
 #define TORVANE_PMULL_TARGET __attribute__((target("+crypto+crc")))
 #define TORVANE_CRC_TARGET __attribute__((target("+crc")))
+#define TORVANE_CRC32D __crc32d
+#define TORVANE_CRC32W __crc32w
+#endif
 
 // A 128-bit block as a polynomial whose first word has the highest degree: the four
 // little-endian words w0..w3 reversed, so w0 is in bits 96..127.
@@ -55,12 +67,12 @@ TORVANE_CRC_TARGET inline uint32_t CrcContinue(uint32_t r, const unsigned char* 
     uint64_t d;
     std::memcpy(&d, p, 8);
     const uint64_t rev = __rbitll(d);
-    r = __crc32d(r, (rev >> 32) | (rev << 32));
+    r = TORVANE_CRC32D(r, (rev >> 32) | (rev << 32));
   }
   if (len == 1) {
     uint32_t w;
     std::memcpy(&w, p, 4);
-    r = __crc32w(r, __rbit(w));
+    r = TORVANE_CRC32W(r, __rbit(w));
   }
   return r;
 }
