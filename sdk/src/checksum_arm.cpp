@@ -58,16 +58,29 @@ TORVANE_PMULL_TARGET inline uint64x2_t Fold(uint64x2_t a, poly64x2_t k, uint64x2
   return veorq_u64(veorq_u64(vreinterpretq_u64_p128(hi), vreinterpretq_u64_p128(lo)), next);
 }
 
+// Two little-endian words, each bit-reversed in place: the 64-bit reversal puts the second
+// word's bits low, so the halves are swapped back.
+inline uint64_t Reversed(uint64_t d) {
+  const uint64_t rev = __rbitll(d);
+  return (rev >> 32) | (rev << 32);
+}
+
 // The instructions compute the reflected CRC with the same polynomial: feeding a word most
 // significant bit first is feeding its bit reversal least significant bit first, so the register
-// `r` is kept bit-reversed until the end. Two words per step: the 64-bit reversal puts the
-// second word's bits low, so the halves are swapped back.
+// `r` is kept bit-reversed until the end.
 TORVANE_CRC_TARGET inline uint32_t CrcContinue(uint32_t r, const unsigned char* p, uint32_t len) {
-  for (; len >= 2; len -= 2, p += 8) {
+  for (; len >= 4; len -= 4, p += 16) {
+    uint64_t d[2];
+    std::memcpy(d, p, 16);
+    r = TORVANE_CRC32D(r, Reversed(d[0]));
+    r = TORVANE_CRC32D(r, Reversed(d[1]));
+  }
+  if (len >= 2) {
     uint64_t d;
     std::memcpy(&d, p, 8);
-    const uint64_t rev = __rbitll(d);
-    r = TORVANE_CRC32D(r, (rev >> 32) | (rev << 32));
+    r = TORVANE_CRC32D(r, Reversed(d));
+    len -= 2;
+    p += 8;
   }
   if (len == 1) {
     uint32_t w;
