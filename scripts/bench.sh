@@ -15,4 +15,38 @@ build/bench/bench/cycle_bench --benchmark_out="$out/cycle.json" --benchmark_out_
 PYTHONPATH=build/bench/python "$python" bench/python_cycle.py "$out/python.json" 20000 | quiet
 "$python" bench/report.py "$out/checksum.json" "$out/cycle.json" "$out/python.json" \
   docs/performance.md "$(c++ --version | head -n 1)"
+
+# Instruction counts under the emulator, aarch64 beside x86-64. Debian's qemu-user-static cannot
+# load plugins; its dynamic qemu-user can. Where that is not installed, its package and the two
+# libraries it needs beyond the base system are unpacked under .deps/qemu-user (nothing installed).
+qemu_user() {
+  if command -v qemu-aarch64 >/dev/null && command -v qemu-x86_64 >/dev/null; then
+    qemu_bin=$(dirname "$(command -v qemu-aarch64)")
+    return 0
+  fi
+  local dir=$PWD/.deps/qemu-user
+  qemu_bin=$dir/usr/bin
+  export LD_LIBRARY_PATH=$dir/usr/lib/x86_64-linux-gnu${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
+  [ -x "$qemu_bin/qemu-aarch64" ] && [ -x "$qemu_bin/qemu-x86_64" ] && return 0
+  rm -rf "$dir" && mkdir -p "$dir/debs"
+  local pkgs=(qemu-user libcapstone4 liburing2)
+  (cd "$dir/debs" && { apt-get download "${pkgs[@]}" >/dev/null 2>&1 ||
+    { apt-get update -qq >/dev/null 2>&1 && apt-get download "${pkgs[@]}" >/dev/null 2>&1; }; }) ||
+    return 1
+  for deb in "$dir"/debs/*.deb; do dpkg -x "$deb" "$dir"; done
+  [ -x "$qemu_bin/qemu-aarch64" ] && [ -x "$qemu_bin/qemu-x86_64" ]
+}
+
+echo "== Instruction counts under the emulator"
+if qemu_user && "$qemu_bin/qemu-aarch64" -h | grep -q -- '-plugin'; then
+  scripts/aarch64.sh --bench-only
+  cmake --build --preset bench --target cycle_count insn_count >/dev/null
+  "$python" bench/insn_report.py "$qemu_bin/qemu-aarch64" "$qemu_bin/qemu-x86_64" \
+    "$PWD/build/bench/bench/libinsn_count.so" build/aarch64-bench/bench/cycle_count \
+    build/bench/bench/cycle_count /usr/aarch64-linux-gnu \
+    "$("$qemu_bin/qemu-aarch64" --version | head -n 1)" >>docs/performance.md
+else
+  echo "bench: no plugin-capable qemu-user (package qemu-user): instruction counts left out" >&2
+  printf '\n## Instructions on the robot'"'"'s processor (aarch64) and on x86-64\n\nNot measured in this run: no plugin-capable qemu-user.\n' >>docs/performance.md
+fi
 cat docs/performance.md

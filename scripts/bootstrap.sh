@@ -18,6 +18,10 @@ as_root() {
 # 1. Debian packages.
 packages=(g++ clang cmake ninja-build make git pkg-config libgtest-dev libgmock-dev
           libbenchmark-dev zlib1g-dev ca-certificates)
+# The aarch64 cross build and its tests under emulation (scripts/aarch64.sh), from x86-64 hosts.
+if [ "$(uname -m)" = x86_64 ]; then
+  packages+=(g++-aarch64-linux-gnu gcc-aarch64-linux-gnu qemu-user-static googletest file)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")

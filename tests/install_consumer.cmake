@@ -15,7 +15,8 @@ run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR}
     -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_PREFIX_PATH=${prefix}
     "-DCMAKE_EXE_LINKER_FLAGS=${LINK_FLAGS}")
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
-run(${WORK_DIR}/build/consumer)
+string(REPLACE "|" ";" emulator "${EMULATOR}")
+run(${emulator} ${WORK_DIR}/build/consumer)
 if(NOT last_output MATCHES "consumer ok")
   message(FATAL_ERROR "unexpected consumer output: ${last_output}")
 endif()

@@ -1,9 +1,15 @@
 #include "torvane/checksum.h"
 
+#include "checksum_paths.h"
 #include "little_endian.h"
 
 #include <array>
+#include <atomic>
 #include <cstring>
+
+#if TORVANE_HAVE_ARM_PATHS
+#include <sys/auxv.h>
+#endif
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -114,24 +120,130 @@ TORVANE_CLMUL_TARGET uint32_t ClmulWords(const unsigned char* p, uint32_t len) {
   return TableWords(crc, p, len % 4);
 }
 
-const bool kHasClmul = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+uint32_t ClmulOrTable(const unsigned char* p, uint32_t len) {
+  return len >= 8 ? ClmulWords(p, len) : TableWords(0xFFFFFFFFu, p, len);
+}
 
 #endif
+
+using detail::ChecksumPath;
+using Words = uint32_t (*)(const unsigned char*, uint32_t);
+
+uint32_t TableOnly(const unsigned char* p, uint32_t len) {
+  return TableWords(0xFFFFFFFFu, p, len);
+}
+
+// The form of each path, or nullptr where this build has none.
+Words FormOf(ChecksumPath path) {
+  switch (path) {
+    case ChecksumPath::Table:
+      return &TableOnly;
+#if TORVANE_HAVE_CLMUL
+    case ChecksumPath::Clmul:
+      return &ClmulOrTable;
+#endif
+#if TORVANE_HAVE_ARM_PATHS
+    case ChecksumPath::Pmull:
+      return &detail::PmullWords;
+    case ChecksumPath::ArmCrc:
+      return &detail::ArmCrcWords;
+#endif
+    default:
+      return nullptr;
+  }
+}
+
+bool ProcessorHas(ChecksumPath path) {
+  switch (path) {
+    case ChecksumPath::Table:
+      return true;
+#if TORVANE_HAVE_CLMUL
+    case ChecksumPath::Clmul:
+      return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+#endif
+#if TORVANE_HAVE_ARM_PATHS
+    case ChecksumPath::Pmull:
+      return detail::HwcapHasPmull(getauxval(AT_HWCAP)) &&
+             detail::HwcapHasCrc32(getauxval(AT_HWCAP));
+    case ChecksumPath::ArmCrc:
+      return detail::HwcapHasCrc32(getauxval(AT_HWCAP));
+#endif
+    default:
+      return false;
+  }
+}
+
+ChecksumPath Best() {
+#if TORVANE_HAVE_CLMUL
+  if (ProcessorHas(ChecksumPath::Clmul)) return ChecksumPath::Clmul;
+#endif
+#if TORVANE_HAVE_ARM_PATHS
+  return detail::choose_checksum_path(getauxval(AT_HWCAP));
+#else
+  return ChecksumPath::Table;
+#endif
+}
+
+uint32_t ChooseAndRun(const unsigned char* p, uint32_t len);
+
+// The form crc32 runs: chosen on the first call (no static initialisation order to depend on),
+// replaced only by detail::force_checksum_path. Every form gives the same values, so a thread
+// that still sees the previous one computes the same checksum.
+std::atomic<Words> g_words{&ChooseAndRun};
+std::atomic<ChecksumPath> g_path{ChecksumPath::Table};
+
+void Use(ChecksumPath path) {
+  g_path.store(path, std::memory_order_relaxed);
+  g_words.store(FormOf(path), std::memory_order_relaxed);
+}
+
+uint32_t ChooseAndRun(const unsigned char* p, uint32_t len) {
+  Use(Best());
+  return g_words.load(std::memory_order_relaxed)(p, len);
+}
 
 }  // namespace
 
 namespace detail {
+
 uint32_t crc32_table(const uint32_t* data, uint32_t len) {
   return TableWords(0xFFFFFFFFu, reinterpret_cast<const unsigned char*>(data), len);
 }
+
+bool checksum_path_available(ChecksumPath path) {
+  return FormOf(path) != nullptr && ProcessorHas(path);
+}
+
+uint32_t crc32_path(ChecksumPath path, const uint32_t* data, uint32_t len) {
+  const auto* p = reinterpret_cast<const unsigned char*>(data);
+  return checksum_path_available(path) ? FormOf(path)(p, len) : TableOnly(p, len);
+}
+
+ChecksumPath checksum_path() {
+  if (g_words.load(std::memory_order_relaxed) == &ChooseAndRun) Use(Best());
+  return g_path.load(std::memory_order_relaxed);
+}
+
+bool force_checksum_path(ChecksumPath path) {
+  if (!checksum_path_available(path)) return false;
+  Use(path);
+  return true;
+}
+
+ChecksumPath choose_checksum_path(unsigned long hwcap) {
+#if TORVANE_HAVE_ARM_PATHS
+  if (HwcapHasPmull(hwcap) && HwcapHasCrc32(hwcap)) return ChecksumPath::Pmull;
+  if (HwcapHasCrc32(hwcap)) return ChecksumPath::ArmCrc;
+#else
+  (void)hwcap;
+#endif
+  return ChecksumPath::Table;
+}
+
 }  // namespace detail
 
 uint32_t crc32(const uint32_t* data, uint32_t len) {
-  const auto* p = reinterpret_cast<const unsigned char*>(data);
-#if TORVANE_HAVE_CLMUL
-  if (len >= 8 && kHasClmul) return ClmulWords(p, len);
-#endif
-  return TableWords(0xFFFFFFFFu, p, len);
+  return g_words.load(std::memory_order_relaxed)(reinterpret_cast<const unsigned char*>(data), len);
 }
 
 uint32_t byte_swap(uint32_t value, uint8_t i, uint8_t j) {

@@ -15,14 +15,20 @@
 
 extern char** environ;
 
+// The emulator that runs torvane-sim in a cross build (its program and arguments, each followed
+// by a comma); empty for a native one.
+#ifndef TORVANE_SIM_LAUNCHER
+#define TORVANE_SIM_LAUNCHER
+#endif
+
 namespace torvane_test {
 
 class SimProcess {
  public:
   SimProcess(const std::string& level, uint16_t port, const std::vector<std::string>& extra) {
-    std::vector<std::string> args = {
-        TORVANE_SIM_PATH, "--level", level,        "--port", std::to_string(port),
-        "--lockstep",     "--trace", "--duration", "900"};
+    std::vector<std::string> args = {TORVANE_SIM_LAUNCHER TORVANE_SIM_PATH};
+    args.insert(args.end(), {"--level", level, "--port", std::to_string(port), "--lockstep",
+                             "--trace", "--duration", "900"});
     args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
