@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# What CI runs after the test command: the whole suite under ASan + UBSan, the two-thread
+# What CI runs after the test command: the whole suite again with loopback only, under ASan + UBSan, the two-thread
 # endpoint test under ThreadSanitizer, a bounded fuzzing campaign, and the benchmarks (figures
 # only; docs/performance.md is rewritten in the clone CI runs in).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 scripts/bootstrap.sh >/dev/null
+
+echo "== Every test with loopback only (a network namespace without routes)"
+scripts/loopback_suite.sh default
 
 echo "== ASan + UBSan: every test"
 cmake --preset sanitize >/dev/null
