@@ -37,8 +37,8 @@ const char kHelp[] =
 
 // Options that take a value, so that an unknown one is named as such and not as one missing
 // its value.
-const char* const kValued[] = {"--level",     "--address",     "--port",           "--rate",
-                               "--duration",  "--model",       "--seed",           "--drop",
+const char* const kValued[] = {"--level",       "--address",        "--port",     "--rate",
+                               "--duration",    "--model",          "--seed",     "--drop",
                                "--corrupt-crc", "--corrupt-header", "--truncate", "--duplicate"};
 
 bool Valued(const char* arg) {

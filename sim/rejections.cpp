@@ -23,8 +23,8 @@ Verdict Judge(const uint8_t* data, int held, int length, bool high_level) {
   } else {
     uint32_t carried = 0;
     for (int k = 0; k < 4; ++k) carried |= static_cast<uint32_t>(data[expected - 4 + k]) << (8 * k);
-    const uint32_t computed = TORVANE::crc32(reinterpret_cast<const uint32_t*>(data),
-                                             TORVANE::covered_words(expected));
+    const uint32_t computed =
+        TORVANE::crc32(reinterpret_cast<const uint32_t*>(data), TORVANE::covered_words(expected));
     const bool ok = carried == computed || (high_level && TORVANE::decryptCRC(carried) == computed);
     if (!ok) v.reason = Reason::kBadChecksum;
   }
@@ -37,7 +37,8 @@ std::string RejectionLog::Describe(const Verdict& v) const {
   switch (v.reason) {
     case Reason::kBadHeader:
       std::snprintf(line, sizeof line,
-                    "rejected %d-byte datagram without the 0xFE 0xEF header: not a command", v.length);
+                    "rejected %d-byte datagram without the 0xFE 0xEF header: not a command",
+                    v.length);
       break;
     case Reason::kWrongLevel:
       std::snprintf(line, sizeof line,

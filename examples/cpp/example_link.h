@@ -46,7 +46,9 @@ inline void Say(const char* format, ...) {
   std::fputc('\n', stderr);
 }
 
-inline void OnSignal(int) { g_interrupted = 1; }
+inline void OnSignal(int) {
+  g_interrupted = 1;
+}
 
 // Ctrl-C and SIGTERM set g_interrupted; the loops look at it once per cycle.
 inline void CatchSignals() {
@@ -61,7 +63,7 @@ struct Options {
   std::string robot = "127.0.0.1";
   uint16_t port = 0;
   uint16_t local_port = 0;
-  double number = 0;  // the example's own option (--side, --model index)
+  double wait = kFirstStateS;  // [s] for the first valid state
 };
 
 inline bool ParsePort(const char* text, uint16_t& out) {
@@ -73,7 +75,8 @@ inline bool ParsePort(const char* text, uint16_t& out) {
   return true;
 }
 
-// Reads --robot A, --port P, --local-port L (or the older positional form: [robot] [port]) and
+// Reads --robot A, --port P, --local-port L, --wait S (or the older positional form: [robot]
+// [port]) and
 // whatever `own(name, value)` accepts (it returns false for a bad value, says nothing). Returns
 // 0 to run, 1 after printing the help (exit 0), 2 after printing what is wrong and the usage.
 template <typename Own>
@@ -88,7 +91,8 @@ int ParseArgs(int argc, char** argv, Options& o, const char* usage, const char* 
     bool ok = true;
     if (std::strncmp(arg, "--", 2) == 0) {
       const bool known = std::strcmp(arg, "--robot") == 0 || std::strcmp(arg, "--port") == 0 ||
-                         std::strcmp(arg, "--local-port") == 0 || own(arg, nullptr);
+                         std::strcmp(arg, "--local-port") == 0 || std::strcmp(arg, "--wait") == 0 ||
+                         own(arg, nullptr);
       if (!known) {
         Say("unknown option %s\nusage: %s %s", arg, g_program, usage);
         return 2;
@@ -106,6 +110,10 @@ int ParseArgs(int argc, char** argv, Options& o, const char* usage, const char* 
         ok = ParsePort(value, o.port);
       } else if (std::strcmp(arg, "--local-port") == 0) {
         ok = ParsePort(value, o.local_port);
+      } else if (std::strcmp(arg, "--wait") == 0) {
+        char* end = nullptr;
+        o.wait = std::strtod(value, &end);
+        ok = end != value && *end == '\0' && o.wait > 0 && o.wait <= 3600;
       } else {
         ok = own(arg, value);
       }
@@ -207,7 +215,8 @@ class Link {
   // Sends `cmd` until the first valid state. Returns false after saying why none came.
   bool FirstState(Cmd& cmd, State& state) {
     next_ = std::chrono::steady_clock::now();
-    const auto limit = next_ + std::chrono::milliseconds(static_cast<int>(kFirstStateS * 1000));
+    const auto limit =
+        next_ + std::chrono::milliseconds(static_cast<int64_t>(options_.wait * 1000));
     while (std::chrono::steady_clock::now() < limit && g_interrupted == 0) {
       if (Exchange(cmd, state)) return true;
       Pace();
@@ -215,16 +224,17 @@ class Link {
     if (g_interrupted != 0) return false;
     const uint64_t bad = udp_.udpState.RecvCRCError;
     char cause[160];
-    std::snprintf(cause, sizeof cause, "is torvane-sim running with --level %s --port %u?",
+    std::snprintf(cause, sizeof cause,
+                  "is torvane-sim running with --level %s --port %u, and no other client using it?",
                   level(), static_cast<unsigned>(options_.port));
     if (bad > 0) {
       Say("no valid %s-level state from %s:%u within %g s; %llu datagrams failed the checksum "
           "(a %s-level peer?): %s",
-          level(), options_.robot.c_str(), static_cast<unsigned>(options_.port), kFirstStateS,
+          level(), options_.robot.c_str(), static_cast<unsigned>(options_.port), options_.wait,
           static_cast<unsigned long long>(bad), high_ ? "low" : "high", cause);
     } else {
       Say("no valid %s-level state from %s:%u within %g s; nothing answered: %s", level(),
-          options_.robot.c_str(), static_cast<unsigned>(options_.port), kFirstStateS, cause);
+          options_.robot.c_str(), static_cast<unsigned>(options_.port), options_.wait, cause);
     }
     return false;
   }

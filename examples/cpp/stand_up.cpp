@@ -17,20 +17,22 @@ namespace {
 
 constexpr double kRate = 500, kRiseS = 2.0, kHoldS = 1.0;
 constexpr std::array<float, 3> kStand = {0.0f, 0.67f, -1.3f};  // hip, thigh, calf [rad]
-constexpr float kKp = 80, kKd = 2;  // [N m/rad], [N m s/rad] while standing up
-constexpr float kDamping = 3;       // [N m s/rad] the last command when stopped, no stiffness
+constexpr float kKp = 80, kKd = 2;   // [N m/rad], [N m s/rad] while standing up
+constexpr float kDamping = 3;        // [N m s/rad] the last command when stopped, no stiffness
 constexpr double kTolerance = 0.05;  // [rad] a leg joint further off at the end fails the run
 constexpr int kPowerFactor = 10;     // PowerProtect: the full power limit
 constexpr double kMargin = 0.087;    // [rad] PositionProtect: trip 5 degrees inside each range
 const char* const kLegs[] = {"FR", "FL", "RR", "RL"};
 const char* const kJoints[] = {"hip", "thigh", "calf"};
 
-const char kUsage[] = "[--robot A] [--port P] [--local-port L] [--model zorvan|pellix|tamrin|vesko]";
+const char kUsage[] =
+    "[--robot A] [--port P] [--local-port L] [--wait S] [--model zorvan|pellix|tamrin|vesko]";
 const char kHelp[] =
     "Stands the robot up at the low level with the safety guard on every cycle.\n"
     "  --robot A       robot address (default 127.0.0.1)\n"
     "  --port P        robot's low-level port (default 8083)\n"
     "  --local-port L  this program's port (default 8086)\n"
+    "  --wait S        seconds to wait for the first valid state (default 1.5)\n"
     "  --model NAME    robot model, for the guard's joint ranges (default zorvan)\n";
 
 using LowLink = example::Link<LowCmd, LowState>;
@@ -61,9 +63,10 @@ Outcome StandUp(LowLink& link, Safety& safety, LowCmd& cmd, LowState& state) {
     safety.PositionLimit(cmd);
     if (safety.PowerProtect(cmd, state, kPowerFactor) < 0 ||
         safety.PositionProtect(cmd, state, kMargin) < 0) {
-      example::Say("the safety guard switched the leg motors off at cycle %d (its own line above "
-                   "says why)",
-                   i);
+      example::Say(
+          "the safety guard switched the leg motors off at cycle %d (its own line above "
+          "says why)",
+          i);
       return Outcome::kFailed;
     }
     if (!link.Cycle(cmd, state)) return Outcome::kFailed;
@@ -128,7 +131,8 @@ int main(int argc, char** argv) {
     std::printf("  %s: hip %.3f  thigh %.3f  calf %.3f\n", kLegs[leg], errors[3 * leg],
                 errors[3 * leg + 1], errors[3 * leg + 2]);
   }
-  const int worst = static_cast<int>(std::max_element(errors.begin(), errors.end()) - errors.begin());
+  const int worst =
+      static_cast<int>(std::max_element(errors.begin(), errors.end()) - errors.begin());
   std::printf("largest error %.3f rad (tolerance %g rad)\n", errors[worst], kTolerance);
   link.PrintOutcomes();
   if (errors[worst] > kTolerance) {

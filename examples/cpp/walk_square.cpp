@@ -16,23 +16,24 @@ using namespace TORVANE;
 
 namespace {
 
-constexpr double kRate = 500;                        // cycles per second
-constexpr double kSpeed = 0.5;                       // [m/s] most speed asked for
-constexpr double kTurn = M_PI / 2;                   // [rad/s] most yaw speed asked for
-constexpr double kGain = 3.0, kYawGain = 3.0;        // [1/s] per metre / radian still to go
-constexpr double kReached = 0.02;                    // [m] close enough to turn
-constexpr double kTurned = 1.0 * M_PI / 180;         // [rad] close enough to stand
-constexpr double kTolerance = 0.05;                  // [m] a corner further off fails the run
-constexpr double kHeadingTolerance = 3.0;            // [deg]
-constexpr double kSettleS = 0.3;                     // [s] standing before a corner is measured
-constexpr uint8_t kWalk = 2, kStand = 1;             // HighCmd.mode
+constexpr double kRate = 500;                  // cycles per second
+constexpr double kSpeed = 0.5;                 // [m/s] most speed asked for
+constexpr double kTurn = M_PI / 2;             // [rad/s] most yaw speed asked for
+constexpr double kGain = 3.0, kYawGain = 3.0;  // [1/s] per metre / radian still to go
+constexpr double kReached = 0.02;              // [m] close enough to turn
+constexpr double kTurned = 1.0 * M_PI / 180;   // [rad] close enough to stand
+constexpr double kTolerance = 0.05;            // [m] a corner further off fails the run
+constexpr double kHeadingTolerance = 3.0;      // [deg]
+constexpr double kSettleS = 0.3;               // [s] standing before a corner is measured
+constexpr uint8_t kWalk = 2, kStand = 1;       // HighCmd.mode
 
-const char kUsage[] = "[--robot A] [--port P] [--local-port L] [--side M]";
+const char kUsage[] = "[--robot A] [--port P] [--local-port L] [--wait S] [--side M]";
 const char kHelp[] =
     "Walks a square at the high level, closed on the reported position and heading.\n"
     "  --robot A       robot address (default 127.0.0.1)\n"
     "  --port P        robot's high-level port (default 8082)\n"
     "  --local-port L  this program's port (default 8085)\n"
+    "  --wait S        seconds to wait for the first valid state (default 1.5)\n"
     "  --side M        side of the square in metres, 0.1 to 5 (default 1)\n";
 
 using HighLink = example::Link<HighCmd, HighState>;
@@ -62,8 +63,7 @@ Outcome Walk(HighLink& link, HighCmd& cmd, HighState& state, double side,
   std::fflush(stdout);
   const double local[4][2] = {{side, 0}, {side, side}, {0, side}, {0, 0}};
   const auto seconds = [](double t) {
-    return std::chrono::steady_clock::now() +
-           std::chrono::milliseconds(static_cast<int>(t * 1000));
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int>(t * 1000));
   };
   for (int k = 0; k < 4; ++k) {
     const double tx = x0 + c * local[k][0] - s * local[k][1];
@@ -78,9 +78,10 @@ Outcome Walk(HighLink& link, HighCmd& cmd, HighState& state, double side,
       if (std::hypot(dx, dy) < kReached) break;
       if (example::g_interrupted != 0) return Outcome::kInterrupted;
       if (std::chrono::steady_clock::now() > limit) {
-        example::Say("corner %d not reached: still %.2f m away after %.0f s; is the robot held "
-                     "back?",
-                     k + 1, std::hypot(dx, dy), walk_limit_s);
+        example::Say(
+            "corner %d not reached: still %.2f m away after %.0f s; is the robot held "
+            "back?",
+            k + 1, std::hypot(dx, dy), walk_limit_s);
         return Outcome::kFailed;
       }
       const double ex = std::cos(yaw) * dx + std::sin(yaw) * dy;
@@ -171,14 +172,15 @@ int main(int argc, char** argv) {
   std::printf("walked the square, corner by corner (start frame):\n");
   for (int k = 0; k < 4; ++k) {
     const Corner& q = corners[k];
-    std::printf("  corner %d: x=%+.2f m  y=%+.2f m  heading=%+6.1f deg  (off by %.3f m, %+.1f deg)\n",
-                k + 1, q.x, q.y, q.heading_deg, q.off_m, q.off_deg);
+    std::printf(
+        "  corner %d: x=%+.2f m  y=%+.2f m  heading=%+6.1f deg  (off by %.3f m, %+.1f deg)\n",
+        k + 1, q.x, q.y, q.heading_deg, q.off_m, q.off_deg);
   }
   link.PrintOutcomes();
   for (int k = 0; k < 4; ++k) {
     if (corners[k].off_m > kTolerance || std::fabs(corners[k].off_deg) > kHeadingTolerance) {
-      example::Say("corner %d is %.3f m and %+.1f deg off; the tolerance is %g m and %g deg",
-                   k + 1, corners[k].off_m, corners[k].off_deg, kTolerance, kHeadingTolerance);
+      example::Say("corner %d is %.3f m and %+.1f deg off; the tolerance is %g m and %g deg", k + 1,
+                   corners[k].off_m, corners[k].off_deg, kTolerance, kHeadingTolerance);
       return example::kFailed;
     }
   }

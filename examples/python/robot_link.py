@@ -6,6 +6,7 @@ said in one line on standard error (1: nothing answered, the link lost, the goal
 command line (2), or Ctrl-C / SIGTERM after a final safe command (130).
 """
 
+import argparse
 import math
 import os
 import signal
@@ -60,13 +61,34 @@ def port_number(text: str) -> int:
 port_number.__name__ = "port"  # argparse names the type in its message
 
 
+def seconds(text: str) -> float:
+    """argparse type: a time above 0 and at most an hour [s]."""
+    value = float(text)
+    if not 0 < value <= 3600:
+        raise ValueError(text)
+    return value
+
+
+def add_link_arguments(parser: argparse.ArgumentParser, level: str, port: int,
+                       local_port: int) -> None:
+    """The options every example takes: --robot, --port, --local-port, --wait."""
+    parser.add_argument("--robot", default="127.0.0.1", help="robot address (default 127.0.0.1)")
+    parser.add_argument("--port", type=port_number, default=port,
+                        help=f"robot's {level}-level port (default {port})")
+    parser.add_argument("--local-port", type=port_number, default=local_port,
+                        help=f"this program's port (default {local_port})")
+    parser.add_argument("--wait", type=seconds, default=FIRST_STATE_S,
+                        help=f"seconds to wait for the first valid state (default {FIRST_STATE_S:g})")
+
+
 class Link:
     """One UDP client of the robot at one level, paced at `rate` cycles per second."""
 
-    def __init__(self, level: str, robot: str, port: int, local_port: int, rate: float) -> None:
-        check_local_port(local_port)
-        self.level, self.robot, self.port, self.rate = level, robot, port, rate
-        self.udp = ri.UDP(0xEE if level == "high" else 0xFF, local_port, robot, port)
+    def __init__(self, level: str, args: argparse.Namespace, rate: float) -> None:
+        check_local_port(args.local_port)
+        self.level, self.robot, self.port, self.rate = level, args.robot, args.port, rate
+        self.wait: float = args.wait
+        self.udp = ri.UDP(0xEE if level == "high" else 0xFF, args.local_port, args.robot, args.port)
         self.tally: dict[int, int] = {}
         self.period = 1.0 / rate
         self.deadline = time.perf_counter()
@@ -97,22 +119,23 @@ class Link:
             self.deadline = time.perf_counter()
 
     def first_state(self, cmd: Command, state: State) -> None:
-        """Sends `cmd` until the first valid state; Stop if none came within FIRST_STATE_S."""
+        """Sends `cmd` until the first valid state; Stop if none came within the wait."""
         self.deadline = time.perf_counter()
         start = time.monotonic()
-        while time.monotonic() - start < FIRST_STATE_S:
+        while time.monotonic() - start < self.wait:
             if self.exchange(cmd, state):
                 return
             self.pace()
         other = "low" if self.level == "high" else "high"
-        hint = f"is torvane-sim running with --level {self.level} --port {self.port}?"
+        hint = (f"is torvane-sim running with --level {self.level} --port {self.port}, "
+                "and no other client using it?")
         bad = self.tally.get(-3, 0)
         if bad:
             cause = f"{bad} datagrams failed the checksum (a {other}-level peer?): {hint}"
         else:
             cause = f"nothing answered: {hint}"
         raise Stop(f"no valid {self.level}-level state from {self.where()} within "
-                   f"{FIRST_STATE_S:g} s; {cause}")
+                   f"{self.wait:g} s; {cause}")
 
     def cycle(self, cmd: Command, state: State) -> None:
         """One paced cycle once the link is up; Stop when no valid state came for LOST_S."""

@@ -13,7 +13,7 @@ for a bad command line; 130 after Ctrl-C, which first sends a damping-only comma
 import argparse
 
 import robot_interface as ri
-from robot_link import Link, Stop, port_number, run
+from robot_link import Link, Stop, add_link_arguments, run
 
 RATE = 500  # cycles per second
 STAND = [0.0, 0.67, -1.3] * 4  # [rad] hip, thigh, calf for FR, FL, RR, RL (slots 0-11)
@@ -66,17 +66,13 @@ def stand_up(link: Link, safety: ri.Safety, cmd: ri.LowCmd, state: ri.LowState) 
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
-    parser.add_argument("--robot", default="127.0.0.1", help="robot address (default 127.0.0.1)")
-    parser.add_argument("--port", type=port_number, default=8083,
-                        help="robot's low-level port (default 8083)")
-    parser.add_argument("--local-port", type=port_number, default=8084,
-                        help="this program's port (default 8084)")
+    add_link_arguments(parser, "low", 8083, 8084)
     parser.add_argument("--model", default="Zorvan", choices=list(ri.LeggedType.__members__),
                         help="robot model, for the guard's joint ranges (default Zorvan)")
     args = parser.parse_args()
 
     # A client of the low level: 614-byte packed commands out, 807-byte packed states in.
-    link = Link("low", args.robot, args.port, args.local_port, RATE)
+    link = Link("low", args, RATE)
     safety = ri.Safety(ri.LeggedType.__members__[args.model])
     cmd, state = ri.LowCmd(), ri.LowState()
     link.udp.InitCmdData(cmd)  # every motor: mode 10, stop values, zero gains: holds nothing

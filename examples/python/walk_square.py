@@ -15,7 +15,7 @@ import math
 import time
 
 import robot_interface as ri
-from robot_link import Link, Stop, port_number, run, wrap
+from robot_link import Link, Stop, add_link_arguments, run, wrap
 
 RATE = 500  # cycles per second
 SPEED = 0.5  # [m/s] most forward or sideways speed asked for
@@ -97,18 +97,14 @@ def walk(link: Link, cmd: ri.HighCmd, state: ri.HighState, side: float) -> int:
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
-    parser.add_argument("--robot", default="127.0.0.1", help="robot address (default 127.0.0.1)")
-    parser.add_argument("--port", type=port_number, default=8082,
-                        help="robot's high-level port (default 8082)")
-    parser.add_argument("--local-port", type=port_number, default=8081,
-                        help="this program's port (default 8081)")
+    add_link_arguments(parser, "high", 8082, 8081)
     parser.add_argument("--side", type=float, default=1.0, help="side of the square [m]")
     args = parser.parse_args()
     if not 0.1 <= args.side <= 5.0:
         parser.error("--side must be 0.1 to 5 m")
 
     # A client of the high level: 129-byte commands out, 1087-byte states in.
-    link = Link("high", args.robot, args.port, args.local_port, RATE)
+    link = Link("high", args, RATE)
     cmd, state = ri.HighCmd(), ri.HighState()
     link.udp.InitCmdData(cmd)  # header and level flag; mode 0 and no motion asked for
     try:

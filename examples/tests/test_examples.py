@@ -26,7 +26,6 @@ EXAMPLES = {
     "example_walk_square": ("high", [os.path.join(BIN, "example_walk_square")]),
     "example_stand_up": ("low", [os.path.join(BIN, "example_stand_up")]),
 }
-QUICK = {"walk_square.py": ["--side", "0.3"], "example_walk_square": ["--side", "0.3"]}
 
 
 def run(name, port, *extra, timeout=60):
@@ -71,7 +70,8 @@ class NoRobot(Failure):
                 status, out, err = run(name, port)
                 self.assert_one_line(name, status, err, f"{level}-level state from 127.0.0.1:{port}",
                                      "nothing answered",
-                                     f"is torvane-sim running with --level {level} --port {port}?")
+                                     f"is torvane-sim running with --level {level} --port {port}, "
+                                     "and no other client using it?")
                 self.assertNotIn("walked the square", out)
                 self.assertNotIn("stood up", out)
 
@@ -222,17 +222,56 @@ class Interrupt(unittest.TestCase):
 
 
 class HappyPath(unittest.TestCase):
+    """The stand-ups against a running emulator (the walks' happy path is StartedFirst)."""
+
     def test_goal_reached_with_exit_status_zero(self):
         for name, (level, _) in EXAMPLES.items():
+            if level == "high":
+                continue
             with self.subTest(name):
                 sim = Sim(level, lockstep=False)
                 try:
-                    status, out, err = run(name, sim.port, *QUICK.get(name, []))
+                    status, out, err = run(name, sim.port)
                 finally:
                     sim.stop()
                 self.assertEqual(status, 0, err)
-                self.assertIn("walked the square" if level == "high" else "stood up", out)
+                self.assertIn("stood up", out)
                 self.assertIn("receive outcomes: ", out)
+                self.assertNotRegex(out, r"receive outcomes:.*\[-?\d\]")  # words, not codes
+
+
+class StartedFirst(unittest.TestCase):
+    """Started before the emulator, a walk times nothing until the first valid state, and its
+    corners land where they belong."""
+
+    def test_walk_started_before_the_emulator(self):
+        for name in ("walk_square.py", "example_walk_square"):
+            with self.subTest(name):
+                placeholder = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+                placeholder.bind(("127.0.0.1", 0))
+                placeholder.settimeout(30)
+                port = placeholder.getsockname()[1]
+                proc = start(name, port, "--side", "0.2", "--wait", "60")
+                try:
+                    placeholder.recv(2000)  # the walk is running and waiting: no answer yet
+                    placeholder.close()
+                    sim = subprocess.Popen([os.environ.get("TORVANE_SIM", "torvane-sim"), "--level",
+                                            "high", "--port", str(port), "--duration", "120"],
+                                           stdout=subprocess.DEVNULL)
+                    try:
+                        status = proc.wait(timeout=120)
+                    finally:
+                        sim.send_signal(signal.SIGINT)
+                        sim.wait(timeout=30)
+                finally:
+                    placeholder.close()
+                    proc.kill()
+                out, err = proc.stdout.read(), proc.stderr.read()
+                proc.stdout.close()
+                proc.stderr.close()
+                self.assertEqual(status, 0, out + err)
+                self.assertRegex(out, r"corner 1: x=\+0\.[12]\d m  y=[+-]0\.0\d m")
+                self.assertRegex(out, r"receive outcomes: (valid|nothing new)")
                 self.assertNotRegex(out, r"receive outcomes:.*\[-?\d\]")  # words, not codes
 
 
@@ -245,7 +284,8 @@ class CommandLine(unittest.TestCase):
                 self.assertEqual(done.returncode, 0)
                 self.assertIn("usage:", done.stdout)
                 self.assertIn("--local-port", done.stdout)
-                for bad in (["--bogus", "1"], ["--port", "0"], ["--port", "70000"], ["--port"]):
+                for bad in (["--bogus", "1"], ["--port", "0"], ["--port", "70000"], ["--port"],
+                            ["--wait", "0"], ["--wait", "soon"]):
                     done = subprocess.run(command + bad, capture_output=True, text=True, timeout=30)
                     self.assertEqual(done.returncode, 2, f"{bad}: {done.stderr}")
                     self.assertIn("usage:", done.stderr)
