@@ -7,6 +7,7 @@ command line (2), or Ctrl-C / SIGTERM after a final safe command (130).
 """
 
 import argparse
+import ipaddress
 import math
 import os
 import signal
@@ -61,6 +62,14 @@ def port_number(text: str) -> int:
 port_number.__name__ = "port"  # argparse names the type in its message
 
 
+def ipv4(text: str) -> str:
+    """argparse type: an IPv4 address in dotted form (the SDK takes no names)."""
+    return str(ipaddress.IPv4Address(text))
+
+
+ipv4.__name__ = "IPv4 address"
+
+
 def seconds(text: str) -> float:
     """argparse type: a time above 0 and at most an hour [s]."""
     value = float(text)
@@ -72,7 +81,8 @@ def seconds(text: str) -> float:
 def add_link_arguments(parser: argparse.ArgumentParser, level: str, port: int,
                        local_port: int) -> None:
     """The options every example takes: --robot, --port, --local-port, --wait."""
-    parser.add_argument("--robot", default="127.0.0.1", help="robot address (default 127.0.0.1)")
+    parser.add_argument("--robot", type=ipv4, default="127.0.0.1",
+                        help="robot's IPv4 address (default 127.0.0.1)")
     parser.add_argument("--port", type=port_number, default=port,
                         help=f"robot's {level}-level port (default {port})")
     parser.add_argument("--local-port", type=port_number, default=local_port,

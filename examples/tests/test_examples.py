@@ -285,7 +285,7 @@ class CommandLine(unittest.TestCase):
                 self.assertIn("usage:", done.stdout)
                 self.assertIn("--local-port", done.stdout)
                 for bad in (["--bogus", "1"], ["--port", "0"], ["--port", "70000"], ["--port"],
-                            ["--wait", "0"], ["--wait", "soon"]):
+                            ["--wait", "0"], ["--wait", "soon"], ["--robot", "localhost"]):
                     done = subprocess.run(command + bad, capture_output=True, text=True, timeout=30)
                     self.assertEqual(done.returncode, 2, f"{bad}: {done.stderr}")
                     self.assertIn("usage:", done.stderr)
