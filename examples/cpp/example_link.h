@@ -182,7 +182,6 @@ class Link {
   Link(bool high, const Options& o, double rate)
       : high_(high),
         options_(o),
-        rate_(rate),
         period_(std::chrono::nanoseconds(static_cast<int64_t>(1e9 / rate))),
         udp_(high ? TORVANE::HIGH_LEVEL_FLAG : TORVANE::LOW_LEVEL_FLAG, o.local_port,
              o.robot.c_str(), o.port) {
@@ -277,7 +276,6 @@ class Link {
  private:
   bool high_;
   Options options_;
-  double rate_;
   std::chrono::nanoseconds period_;
   std::chrono::steady_clock::time_point next_ = std::chrono::steady_clock::now();
   TORVANE::UDP udp_;
