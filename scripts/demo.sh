@@ -54,8 +54,13 @@ stop_sims() {
 }
 trap stop_sims EXIT
 
+# Ctrl-C reaches the example in the foreground, which sends its safe last command and ends; the
+# demo then stops too. The emulators run in a session of their own, so that they still answer
+# those last commands, and are stopped on the way out.
+trap 'echo; say "interrupted"; exit 130' INT TERM
+
 start_sim() {  # level port variable
-  "$sim" --level "$1" --port "$2" >"$logs/sim-$1.log" 2>&1 &
+  setsid "$sim" --level "$1" --port "$2" >"$logs/sim-$1.log" 2>&1 &
   pids+=($!)
   for _ in $(seq 100); do  # until it listens (at most a few seconds)
     grep -q "level on" "$logs/sim-$1.log" 2>/dev/null && return 0
@@ -67,8 +72,12 @@ start_sim() {  # level port variable
   exit 1
 }
 
-# The SDK's own set-up and tear-down lines are left out of the summary.
-quiet() { grep -v -E '^(UDP Initialized|Closing UDP\.|End Safety\.)' || true; }
+# The SDK's own set-up and tear-down lines are left out of the summary. The filter outlives a
+# Ctrl-C, so that the example's last line still shows.
+quiet() {
+  trap '' INT
+  grep --line-buffered -v -E '^(UDP Initialized|Closing UDP\.|End Safety\.)' || true
+}
 
 say "starting torvane-sim on 127.0.0.1 (high level :$high_port, low level :$low_port)…"
 start_sim high "$high_port" TORVANE_DEMO_HIGH_PORT

@@ -4,7 +4,8 @@
 //
 // An example ends in one of four ways, each with its exit status: its goal reached (0), a
 // failure said in one line on standard error (1: nothing answered, the link lost, the goal
-// missed), a bad command line (2), or Ctrl-C / SIGTERM after a final safe command (130).
+// missed), a bad command line (2), or Ctrl-C / SIGTERM after a final safe command (the process
+// then ends by that signal, so that a calling shell stops too: 130 or 143 as a shell shows it).
 #pragma once
 
 #include <arpa/inet.h>
@@ -46,11 +47,21 @@ inline void Say(const char* format, ...) {
   std::fputc('\n', stderr);
 }
 
-inline void OnSignal(int) {
-  g_interrupted = 1;
+inline void OnSignal(int signal) {
+  g_interrupted = signal;
 }
 
-// Ctrl-C and SIGTERM set g_interrupted; the loops look at it once per cycle.
+// Ends the process by the signal that interrupted it (returns kInterrupted if that fails).
+inline int EndBySignal() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const int signal = g_interrupted != 0 ? static_cast<int>(g_interrupted) : SIGINT;
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+  return kInterrupted;
+}
+
+// Ctrl-C and SIGTERM set g_interrupted (to the signal); the loops look at it once per cycle.
 inline void CatchSignals() {
   struct sigaction action {};
   action.sa_handler = OnSignal;

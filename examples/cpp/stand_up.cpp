@@ -3,7 +3,7 @@
 //   example_stand_up --robot 127.0.0.1 --port 8083
 // Exit status: 0 when every leg joint ends within 0.05 rad of the pose; 1 when nothing answered,
 // the link was lost, the guard switched the motors off or a joint missed; 2 for a bad command
-// line; 130 after Ctrl-C, which first sends a damping-only command.
+// line; 130 (143) after Ctrl-C (SIGTERM), which first sends a damping-only command.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
     link.SendFinal(cmd, state);
     if (outcome == Outcome::kInterrupted) {
       example::Say("interrupted; sent a damping-only command (no stiffness)");
-      return example::kInterrupted;
+      return example::EndBySignal();
     }
     return example::kFailed;
   }

@@ -3,8 +3,8 @@
 //   torvane-sim --level high --port 8082 &
 //   example_walk_square --robot 127.0.0.1 --port 8082
 // Exit status: 0 when every corner lies within 0.05 m and 3 degrees of where it belongs; 1 when
-// nothing answered, the link was lost or a corner was missed; 2 for a bad command line; 130
-// after Ctrl-C, which first sends a standing command with zero velocity.
+// nothing answered, the link was lost or a corner was missed; 2 for a bad command line; 130 (143)
+// after Ctrl-C (SIGTERM), which first sends a standing command with zero velocity.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
     link.SendFinal(cmd, state);
     if (outcome == Outcome::kInterrupted) {
       example::Say("interrupted; sent a standing command with zero velocity");
-      return example::kInterrupted;
+      return example::EndBySignal();
     }
     return example::kFailed;
   }

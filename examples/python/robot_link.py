@@ -3,7 +3,8 @@ link once it is up, the receive outcomes in words, and a safe last command when 
 
 An example ends in one of four ways, each with its exit status: its goal reached (0), a failure
 said in one line on standard error (1: nothing answered, the link lost, the goal missed), a bad
-command line (2), or Ctrl-C / SIGTERM after a final safe command (130).
+command line (2), or Ctrl-C / SIGTERM after a final safe command (the process then ends by that
+signal: 130 or 143 as a shell shows it).
 """
 
 import argparse
@@ -172,13 +173,21 @@ def wrap(angle: float) -> float:
     return (angle + math.pi) % (2 * math.pi) - math.pi
 
 
+INTERRUPTED = 130  # Stop status of an interruption: the process then ends by the signal itself
+_received = signal.SIGINT
+
+
 def _terminate(signum: int, frame: Optional[FrameType]) -> None:
+    global _received
+    _received = signal.Signals(signum)
     raise KeyboardInterrupt
 
 
 def run(main: Callable[[], int]) -> None:
     """Runs an example's main with SIGTERM taken as Ctrl-C, and ends the process with its status:
-    a Stop as one line on standard error, an interruption before any command as one line too."""
+    a Stop as one line on standard error, an interruption before any command as one line too.
+    An interrupted example ends by the signal that interrupted it, so that a calling shell or
+    script stops as well (status 130 for Ctrl-C, 143 for SIGTERM, as a shell shows them)."""
     program = os.path.splitext(os.path.basename(sys.argv[0]))[0]
     signal.signal(signal.SIGTERM, _terminate)
     try:
@@ -191,6 +200,10 @@ def run(main: Callable[[], int]) -> None:
         sys.stdout.flush()
         print(f"{program}: interrupted before the link was up; nothing was commanded",
               file=sys.stderr)
-        status = 130
+        status = INTERRUPTED
     sys.stdout.flush()
+    sys.stderr.flush()
+    if status == INTERRUPTED:
+        signal.signal(_received, signal.SIG_DFL)
+        os.kill(os.getpid(), _received)
     sys.exit(status)

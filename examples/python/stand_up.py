@@ -7,13 +7,13 @@ Start the emulator first (or point --robot at a real one):
 
 Exit status: 0 when every leg joint ends within 0.05 rad of the pose; 1 when nothing answered,
 the link was lost, the guard switched the motors off or a joint missed (one line says which); 2
-for a bad command line; 130 after Ctrl-C, which first sends a damping-only command.
+for a bad command line; 130 (143) after Ctrl-C (SIGTERM), which first sends a damping-only command.
 """
 
 import argparse
 
 import robot_interface as ri
-from robot_link import Link, Stop, add_link_arguments, run
+from robot_link import INTERRUPTED, Link, Stop, add_link_arguments, run
 
 RATE = 500  # cycles per second
 STAND = [0.0, 0.67, -1.3] * 4  # [rad] hip, thigh, calf for FR, FL, RR, RL (slots 0-11)
@@ -87,7 +87,8 @@ def main() -> int:
         link.send_final(cmd, state)
         if isinstance(e, Stop):
             raise
-        raise Stop("interrupted; sent a damping-only command (no stiffness)", 130) from None
+        raise Stop("interrupted; sent a damping-only command (no stiffness)",
+                   INTERRUPTED) from None
 
 
 if __name__ == "__main__":

@@ -7,7 +7,7 @@ Start the emulator first (or point --robot at a real one):
 
 Exit status: 0 when every corner lies within 0.05 m and 3 degrees of where it belongs; 1 when
 nothing answered, the link was lost or a corner was missed (one line says which); 2 for a bad
-command line; 130 after Ctrl-C, which first sends a standing command with zero velocity.
+command line; 130 (143) after Ctrl-C (SIGTERM), which first sends a standing command with zero velocity.
 """
 
 import argparse
@@ -15,7 +15,7 @@ import math
 import time
 
 import robot_interface as ri
-from robot_link import Link, Stop, add_link_arguments, run, wrap
+from robot_link import INTERRUPTED, Link, Stop, add_link_arguments, run, wrap
 
 RATE = 500  # cycles per second
 SPEED = 0.5  # [m/s] most forward or sideways speed asked for
@@ -116,7 +116,8 @@ def main() -> int:
         link.send_final(cmd, state)
         if isinstance(e, Stop):
             raise
-        raise Stop("interrupted; sent a standing command with zero velocity", 130) from None
+        raise Stop("interrupted; sent a standing command with zero velocity",
+                   INTERRUPTED) from None
 
 
 if __name__ == "__main__":
