@@ -23,9 +23,14 @@ def mypy(*paths, cache):
 
 
 class Typing(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory()
-        self.addCleanup(self.tmp.cleanup)
+    @classmethod
+    def setUpClass(cls):
+        # One cache for both runs: the standard library's stubs are read once.
+        cls.tmp = tempfile.TemporaryDirectory()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
 
     def test_stubs_and_examples_check_clean(self):
         status, out = mypy(os.path.join(STUBS_DIR, "robot_interface.pyi"),
