@@ -5,8 +5,12 @@
 The same reading lets a test hold the committed stubs against the module (surface()).
 """
 
+import os
 import re
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from stub_docs import CLASS_DOCS, METHOD_DOCS, PARAMS, field_doc  # noqa: E402
 
 # Names the binding library adds to every class for its own use.
 _INTERNAL = {"__doc__", "__module__", "__entries", "__dict__", "__weakref__"}
@@ -57,18 +61,26 @@ def _type(text, argument):
     return text
 
 
-def _def(name, params, result, indent="    "):
-    args = []
+def _def(name, params, result, indent="    ", names=None, doc=""):
+    """One stub function. `names` replace the binding's positional names (arg0, arg1, ...) in
+    order; the parameters stay positional-only either way. `doc` becomes its docstring."""
+    args, positional = [], 0
     for i, p in enumerate(_split_params(params)):
         pname, _, ptype = p.partition(": ")
         if i == 0 and pname == "self":
             args.append("self")
-        else:
-            args.append(f"{pname}: {_type(ptype, True)}")
+            continue
+        if re.fullmatch(r"arg\d+", pname) and names:
+            pname = names[positional]
+        positional += 1
+        args.append(f"{pname}: {_type(ptype, True)}")
     # The binding's own parameters have no usable names (arg0, arg1, ...): positional only.
-    if any(re.match(r"arg\d+: ", a) for a in args):
+    if re.search(r"(^|, )arg\d+: ", params):
         args.append("/")
-    return f"{indent}def {name}({', '.join(args)}) -> {_type(result, False)}: ..."
+    head = f"{indent}def {name}({', '.join(args)}) -> {_type(result, False)}:"
+    if doc:
+        return f'{head}\n{indent}    """{doc}"""'
+    return f"{head} ..."
 
 
 def _is_enum(cls):
@@ -110,6 +122,8 @@ def render(module):
                 exported.append(f"{name}: {type(cls).__name__}")
             continue
         out.append(f"class {name}:")
+        if name in CLASS_DOCS:
+            out.append(f'    """{CLASS_DOCS[name]}"""')
         for member, obj in _public(cls):
             if isinstance(obj, cls):
                 out.append(f"    {member}: ClassVar[{name}]")
@@ -118,19 +132,22 @@ def render(module):
             elif isinstance(obj, property):
                 (_, getter_result), = _signatures(obj.fget.__doc__)
                 out.append("    @property")
-                out.append(_def(member, "self", getter_result))
+                out.append(_def(member, "self", getter_result, doc=field_doc(name, member)))
                 if obj.fset is not None:
                     (setter_params, _), = _signatures(obj.fset.__doc__)
                     out.append(f"    @{member}.setter")
-                    out.append(_def(member, setter_params, "None"))
+                    out.append(_def(member, setter_params, "None", names=["value"]))
             else:
                 sigs = _signatures(obj.__doc__)
-                for params, result in sigs:
+                key = f"{name}.{member}"
+                for k, (params, result) in enumerate(sigs):
                     if len(sigs) > 1:
                         out.append("    @overload")
                     if member in ("__eq__", "__ne__"):
                         params = "self, other: object"
-                    out.append(_def(member, params, result))
+                    names = PARAMS.get(key, [None] * len(sigs))[k]
+                    doc = (METHOD_DOCS.get(key) or [""] * len(sigs))[k]
+                    out.append(_def(member, params, result, names=names, doc=doc))
         out.append("")
     out.extend(exported)
     return "\n".join(out) + "\n"

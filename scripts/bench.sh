@@ -1,11 +1,22 @@
 #!/usr/bin/env bash
-# Builds the benchmarks (Release), runs them, and writes docs/performance.md.
+# Builds the benchmarks (Release), runs them and writes the report to build/bench/performance.md.
+#   scripts/bench.sh                 report under build/ only
+#   scripts/bench.sh --update-docs   also replace the tracked docs/performance.md with it
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
+update_docs=0
+for arg in "$@"; do
+  case $arg in
+    --update-docs) update_docs=1 ;;
+    -h|--help) sed -n '2,4s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    *) echo "bench: unknown option $arg (try --help)" >&2; exit 2 ;;
+  esac
+done
 scripts/bootstrap.sh >/dev/null
 cmake --preset bench >/dev/null
 cmake --build --preset bench
 out=build/bench/results
+report=build/bench/performance.md
 mkdir -p "$out"
 python=$(cat .deps/python)
 quiet() { grep -v -E '^(UDP Initialized|Closing UDP\.|End Safety\.)' || true; }
@@ -14,7 +25,7 @@ build/bench/bench/checksum_bench --benchmark_out="$out/checksum.json" --benchmar
 build/bench/bench/cycle_bench --benchmark_out="$out/cycle.json" --benchmark_out_format=json | quiet
 PYTHONPATH=build/bench/python "$python" bench/python_cycle.py "$out/python.json" 20000 | quiet
 "$python" bench/report.py "$out/checksum.json" "$out/cycle.json" "$out/python.json" \
-  docs/performance.md "$(c++ --version | head -n 1)"
+  "$report" "$(c++ --version | head -n 1)"
 
 # Instruction counts under the emulator, aarch64 beside x86-64. Debian's qemu-user-static cannot
 # load plugins; its dynamic qemu-user can. Where that is not installed, its package and the two
@@ -44,9 +55,15 @@ if qemu_user && "$qemu_bin/qemu-aarch64" -h | grep -q -- '-plugin'; then
   "$python" bench/insn_report.py "$qemu_bin/qemu-aarch64" "$qemu_bin/qemu-x86_64" \
     "$PWD/build/bench/bench/libinsn_count.so" build/aarch64-bench/bench/cycle_count \
     build/bench/bench/cycle_count /usr/aarch64-linux-gnu \
-    "$("$qemu_bin/qemu-aarch64" --version | head -n 1)" >>docs/performance.md
+    "$("$qemu_bin/qemu-aarch64" --version | head -n 1)" >>"$report"
 else
   echo "bench: no plugin-capable qemu-user (package qemu-user): instruction counts left out" >&2
-  printf '\n## Instructions on the robot'"'"'s processor (aarch64) and on x86-64\n\nNot measured in this run: no plugin-capable qemu-user.\n' >>docs/performance.md
+  printf '\n## Instructions on the robot'"'"'s processor (aarch64) and on x86-64\n\nNot measured in this run: no plugin-capable qemu-user.\n' >>"$report"
 fi
-cat docs/performance.md
+cat "$report"
+if [ "$update_docs" = 1 ]; then
+  cp "$report" docs/performance.md
+  echo "bench: docs/performance.md updated"
+else
+  echo "bench: report in $report (scripts/bench.sh --update-docs replaces docs/performance.md)"
+fi

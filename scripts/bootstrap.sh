@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs on a fresh Debian machine and records the Python interpreter and
-# pybind11 for CMake under .deps/. Safe to run again: a second run only checks.
+# pybind11 for CMake under .deps/. Safe to run again: a second run only checks, without apt or
+# the network. --packages-only stops after the Debian packages.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 deps=$root/.deps
@@ -15,33 +16,63 @@ as_root() {
   fi
 }
 
-# 1. Debian packages.
-packages=(g++ clang cmake ninja-build make git pkg-config libgtest-dev libgmock-dev
-          libbenchmark-dev zlib1g-dev ca-certificates)
+# 1. Debian packages: apt runs only when one is missing, so a machine that has everything sets
+# up offline. Add a package by adding its name to this list.
+packages=(
+  g++
+  clang
+  cmake
+  ninja-build
+  make
+  git
+  pkg-config
+  libgtest-dev
+  libgmock-dev
+  libbenchmark-dev
+  zlib1g-dev
+  ca-certificates
+  iproute2
+  mypy
+)
 # The aarch64 cross build and its tests under emulation (scripts/aarch64.sh), from x86-64 hosts.
 if [ "$(uname -m)" = x86_64 ]; then
   packages+=(g++-aarch64-linux-gnu gcc-aarch64-linux-gnu qemu-user-static googletest file)
 fi
+native_arch=$(dpkg --print-architecture)
+
+# Installed for this machine's architecture (or for all)? dpkg-query prints one record per
+# installed architecture of a name, so each record is one line and is judged on its own: a
+# foreign-architecture copy beside the native one must not hide it. "name:arch" asks for that
+# architecture.
+installed() {
+  local name=${1%%:*} arch=$native_arch
+  [[ $1 == *:* ]] && arch=${1#*:}
+  dpkg-query -W -f='${Architecture}\t${Status}\n' "$name" 2>/dev/null |
+    awk -F'\t' -v arch="$arch" '($1 == arch || $1 == "all") && $2 == "install ok installed" { found = 1 }
+                                END { exit !found }'
+}
+
+# clang's sanitizer and fuzzer runtimes, for the version of clang installed.
+clang_major=$(clang --version 2>/dev/null | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -n 1)
+[ -n "$clang_major" ] && packages+=("libclang-rt-$clang_major-dev")
+
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   say "installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   as_root apt-get update -qq
   as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # The clang runtimes follow the clang just installed.
+  clang_major=$(clang --version 2>/dev/null | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -n 1)
+  if [ -n "$clang_major" ] && ! installed "libclang-rt-$clang_major-dev"; then
+    say "installing libclang-rt-$clang_major-dev"
+    as_root apt-get install -y -qq --no-install-recommends "libclang-rt-$clang_major-dev" >/dev/null
+  fi
 fi
-
-# clang's sanitizer and fuzzer runtimes, for the version of clang installed.
-clang_major=$(clang --version 2>/dev/null | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -n 1)
-if [ -n "$clang_major" ] &&
-   ! dpkg-query -W -f='${Status}' "libclang-rt-$clang_major-dev" 2>/dev/null | grep -q 'ok installed'; then
-  say "installing libclang-rt-$clang_major-dev"
-  export DEBIAN_FRONTEND=noninteractive
-  as_root apt-get update -qq
-  as_root apt-get install -y -qq --no-install-recommends "libclang-rt-$clang_major-dev" >/dev/null
-fi
+[ "${1:-}" = "--packages-only" ] && { say "packages present"; exit 0; }
 
 # 2. CPython 3.12 with its headers. The interpreter recorded is the real one (sys.executable),
 # not a version-manager shim.

@@ -1,16 +1,46 @@
 #!/usr/bin/env bash
 # The main job on a laptop: set up, build, start the robot emulator at both levels on
 # 127.0.0.1, walk a square (high level) and stand up (low level) from Python, show the results.
+# Exits non-zero, saying which stage failed, if any stage or example does.
+#
+# Ports (UDP on 127.0.0.1), when the defaults are taken on this machine:
+#   TORVANE_DEMO_HIGH_PORT (8082)  high-level emulator    TORVANE_DEMO_HIGH_LOCAL_PORT (8081)  walk
+#   TORVANE_DEMO_LOW_PORT  (8083)  low-level emulator     TORVANE_DEMO_LOW_LOCAL_PORT  (8084)  stand-up
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 high_port=${TORVANE_DEMO_HIGH_PORT:-8082}
 low_port=${TORVANE_DEMO_LOW_PORT:-8083}
+high_local=${TORVANE_DEMO_HIGH_LOCAL_PORT:-8081}
+low_local=${TORVANE_DEMO_LOW_LOCAL_PORT:-8084}
+for v in TORVANE_DEMO_HIGH_PORT:$high_port TORVANE_DEMO_LOW_PORT:$low_port \
+         TORVANE_DEMO_HIGH_LOCAL_PORT:$high_local TORVANE_DEMO_LOW_LOCAL_PORT:$low_local; do
+  value=${v#*:}
+  if ! [[ $value =~ ^[0-9]+$ ]] || [ "$value" -lt 1 ] || [ "$value" -gt 65535 ]; then
+    echo "demo: ${v%%:*}=$value is not a port (1..65535)" >&2
+    exit 2
+  fi
+done
 
-scripts/bootstrap.sh >/dev/null
-cmake --preset default >/dev/null
-cmake --build --preset default >/dev/null
-
+say() { printf 'demo: %s\n' "$*"; }
 logs=build/default/demo
+setup_log=build/demo-setup.log
+mkdir -p build
+# A stage's output goes to the set-up log; if it fails, its end is shown and the demo stops.
+stage() {  # description command...
+  local what=$1
+  shift
+  say "$what"
+  if ! "$@" >>"$setup_log" 2>&1; then
+    echo "demo: failed while ${what%…}; the end of $setup_log:" >&2
+    tail -n 25 "$setup_log" >&2
+    exit 1
+  fi
+}
+: >"$setup_log"
+stage "checking packages, Python 3.12 and pybind11 (installs what is missing)…" scripts/bootstrap.sh
+stage "configuring…" cmake --preset default
+stage "building (the first run takes a few minutes)…" cmake --build --preset default
+
 mkdir -p "$logs"
 sim=build/default/sim/torvane-sim
 python=$(cat .deps/python)
@@ -24,32 +54,49 @@ stop_sims() {
 }
 trap stop_sims EXIT
 
-start_sim() {  # level port
-  "$sim" --level "$1" --port "$2" >"$logs/sim-$1.log" 2>&1 &
+# Ctrl-C reaches the example in the foreground, which sends its safe last command and ends; the
+# demo then stops too. The emulators run in a session of their own, so that they still answer
+# those last commands, and are stopped on the way out.
+trap 'echo; say "interrupted"; exit 130' INT TERM
+
+start_sim() {  # level port variable
+  setsid "$sim" --level "$1" --port "$2" >"$logs/sim-$1.log" 2>&1 &
   pids+=($!)
   for _ in $(seq 100); do  # until it listens (at most a few seconds)
     grep -q "level on" "$logs/sim-$1.log" 2>/dev/null && return 0
     kill -0 "${pids[-1]}" 2>/dev/null || break
     sleep 0.05
   done
-  echo "demo: the $1-level emulator did not start:" >&2
+  echo "demo: the $1-level emulator did not start (another port: $3=...):" >&2
   cat "$logs/sim-$1.log" >&2
   exit 1
 }
 
-# The SDK's own set-up and tear-down lines are left out of the summary.
-quiet() { grep -v -E '^(UDP Initialized|Closing UDP\.|End Safety\.)' || true; }
+# The SDK's own set-up and tear-down lines are left out of the summary. The filter outlives a
+# Ctrl-C, so that the example's last line still shows.
+quiet() {
+  trap '' INT
+  grep --line-buffered -v -E '^(UDP Initialized|Closing UDP\.|End Safety\.)' || true
+}
 
-start_sim high "$high_port"
-start_sim low "$low_port"
-echo "== torvane demo: emulator on 127.0.0.1 (high level :$high_port, low level :$low_port)"
+say "starting torvane-sim on 127.0.0.1 (high level :$high_port, low level :$low_port)…"
+start_sim high "$high_port" TORVANE_DEMO_HIGH_PORT
+start_sim low "$low_port" TORVANE_DEMO_LOW_PORT
+failed=()
 echo
 echo "-- high level: walk a square"
-"$python" examples/python/walk_square.py --port "$high_port" 2>&1 | quiet
+"$python" examples/python/walk_square.py --port "$high_port" --local-port "$high_local" 2>&1 | quiet ||
+  failed+=("the walk (exit ${PIPESTATUS[0]})")
 echo
 echo "-- low level: stand up with the safety guard"
-"$python" examples/python/stand_up.py --port "$low_port" 2>&1 | quiet
+"$python" examples/python/stand_up.py --port "$low_port" --local-port "$low_local" 2>&1 | quiet ||
+  failed+=("the stand-up (exit ${PIPESTATUS[0]})")
 stop_sims
 echo
 echo "-- the emulator's own account"
-grep -h '^torvane-sim: [0-9]' "$logs"/sim-high.log "$logs"/sim-low.log | sed 's/^torvane-sim: /  /'
+grep -h '^torvane-sim: [0-9r]' "$logs"/sim-high.log "$logs"/sim-low.log | sed 's/^torvane-sim: /  /'
+if [ ${#failed[@]} -gt 0 ]; then
+  echo
+  echo "demo: ${failed[*]} did not succeed; the emulator logs are in $logs/" >&2
+  exit 1
+fi

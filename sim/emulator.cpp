@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -43,6 +44,7 @@ Emulator::Emulator(const Options& options)
       period_(1.0 / options.rate_hz),
       legs_(options.model),
       faults_(options.faults, options.seed),
+      rejections_(options.high_level),
       image_(options.high_level ? sizeof(TORVANE::HighState) : sizeof(TORVANE::LowState_refine)) {}
 
 bool Emulator::Listen() {
@@ -84,7 +86,30 @@ bool Emulator::Listen() {
   return true;
 }
 
+bool Emulator::RefuseBadCommand() {
+  uint8_t peeked[2048];
+  const ssize_t length =
+      recv(udp_->socketfd, peeked, sizeof peeked, MSG_PEEK | MSG_DONTWAIT | MSG_TRUNC);
+  if (length < 0) return false;
+  const int held = static_cast<int>(std::min<ssize_t>(length, sizeof peeked));
+  const Verdict verdict = Judge(peeked, held, static_cast<int>(length), options_.high_level);
+  if (verdict.reason == Reason::kNone) return false;
+  recv(udp_->socketfd, peeked, sizeof peeked, MSG_DONTWAIT);
+  ++rejected_;
+  rejections_.Note(verdict, Now());
+  if (options_.trace) {
+    std::printf("reject %d\n", verdict.reason == Reason::kBadHeader ? -1 : -3);
+    std::fflush(stdout);
+  }
+  return true;
+}
+
 void Emulator::TakeCommand() {
+  // What is no command of this level never reaches the endpoint, which would learn its sender
+  // as the client; in lockstep each refused datagram counts as the wake's one datagram.
+  while (RefuseBadCommand()) {
+    if (options_.lockstep) return;
+  }
   const int result = udp_->Recv();
   if (result == 0) {
     ++commands_;
@@ -207,12 +232,14 @@ void Emulator::PrintTally() const {
   const FaultTally& t = faults_.tally();
   std::printf(
       "torvane-sim: %llu commands taken, %llu rejected; %llu answers, %llu datagrams sent\n"
-      "torvane-sim: injected drop %llu, crc %llu, header %llu, truncate %llu, duplicate %llu\n",
+      "torvane-sim: injected drop %llu, crc %llu, header %llu, truncate %llu, duplicate %llu\n"
+      "torvane-sim: rejected by reason: %s\n",
       static_cast<unsigned long long>(commands_), static_cast<unsigned long long>(rejected_),
       static_cast<unsigned long long>(answers_), static_cast<unsigned long long>(datagrams_),
       static_cast<unsigned long long>(t.drop), static_cast<unsigned long long>(t.corrupt_crc),
       static_cast<unsigned long long>(t.corrupt_header),
-      static_cast<unsigned long long>(t.truncate), static_cast<unsigned long long>(t.duplicate));
+      static_cast<unsigned long long>(t.truncate), static_cast<unsigned long long>(t.duplicate),
+      rejections_.Counts().c_str());
   std::fflush(stdout);
 }
 

@@ -10,6 +10,7 @@
 #include "faults.h"
 #include "leg_model.h"
 #include "options.h"
+#include "rejections.h"
 #include "torvane/udp.h"
 
 namespace torvane_sim {
@@ -24,6 +25,7 @@ class Emulator {
  private:
   bool Listen();
   void TakeCommand();
+  bool RefuseBadCommand();  // takes the next queued datagram off the socket if it is no command
   void Step();  // the model of the level, one period on
   void Answer();
   void PrintTally() const;
@@ -34,6 +36,7 @@ class Emulator {
   LegModel legs_;
   BodyModel body_;
   FaultInjector faults_;
+  RejectionLog rejections_;
   std::vector<uint8_t> image_;
   uint64_t commands_ = 0, rejected_ = 0, answers_ = 0, datagrams_ = 0;
   uint64_t command_digest_ = 0;  // FNV-1a of the last command taken, for --trace

@@ -33,7 +33,21 @@ const char kHelp[] =
     "  --trace                print a line per answered command:\n"
     "                         answer <n> <fault> <state digest> <command digest>\n"
     "                         (FNV-1a 64 of the state before the fault, and of the command)\n"
+    "  --version              the emulator's version\n"
     "  --help                 this text\n";
+
+// Options that take a value, so that an unknown one is named as such and not as one missing
+// its value.
+const char* const kValued[] = {"--level",       "--address",        "--port",     "--rate",
+                               "--duration",    "--model",          "--seed",     "--drop",
+                               "--corrupt-crc", "--corrupt-header", "--truncate", "--duplicate"};
+
+bool Valued(const char* arg) {
+  for (const char* name : kValued) {
+    if (std::strcmp(arg, name) == 0) return true;
+  }
+  return false;
+}
 
 bool ParseDouble(const char* text, double& out) {
   char* end = nullptr;
@@ -67,6 +81,10 @@ int ParseOptions(int argc, char** argv, Options& out) {
       std::fputs(kHelp, stdout);
       return 1;
     }
+    if (std::strcmp(arg, "--version") == 0) {
+      std::printf("torvane-sim %s\n", TORVANE_SIM_VERSION);
+      return 1;
+    }
     if (std::strcmp(arg, "--lockstep") == 0) {
       out.lockstep = true;
       continue;
@@ -76,6 +94,7 @@ int ParseOptions(int argc, char** argv, Options& out) {
       continue;
     }
     if (std::strncmp(arg, "--", 2) != 0) return Bad("unexpected argument", arg);
+    if (!Valued(arg)) return Bad("unknown option", arg);
     if (i + 1 >= argc) return Bad("missing value for", arg);
     const char* value = argv[++i];
     double d = 0;

@@ -26,7 +26,7 @@ struct Options {
   bool trace = false;  // one line per answered command, for tests that run in lockstep
 };
 
-// Parses argv into `out`. Returns 0 to run, 1 after printing the help (exit 0), 2 after printing
+// Parses argv into `out`. Returns 0 to run, 1 after printing the help or the version (exit 0), 2 after printing
 // what is wrong (exit 2).
 int ParseOptions(int argc, char** argv, Options& out);
 

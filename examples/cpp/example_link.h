@@ -1,0 +1,296 @@
+// What the C++ examples share: a command line checked before anything is sent, a first contact
+// that says what went wrong, a watch on the link once it is up (the endpoint's `accessible`),
+// the receive outcomes in words, and a safe last command when they stop.
+//
+// An example ends in one of four ways, each with its exit status: its goal reached (0), a
+// failure said in one line on standard error (1: nothing answered, the link lost, the goal
+// missed), a bad command line (2), or Ctrl-C / SIGTERM after a final safe command (the process
+// then ends by that signal, so that a calling shell stops too: 130 or 143 as a shell shows it).
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <thread>
+
+#include <torvane/torvane.h>
+
+namespace example {
+
+constexpr double kFirstStateS = 1.5;  // a robot answers at once; the emulator hands over in 1 s
+constexpr double kLostS = 1.0;        // no valid state for this long: the link is lost
+constexpr int kFinalCycles = 10;      // the safe command goes out this often: one may be lost
+constexpr int kFailed = 1, kUsage = 2, kInterrupted = 130;
+
+inline volatile std::sig_atomic_t g_interrupted = 0;
+inline const char* g_program = "example";
+
+// One line on standard error, prefixed with the program's name.
+inline void Say(const char* format, ...) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s: ", g_program);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fputc('\n', stderr);
+}
+
+inline void OnSignal(int signal) {
+  g_interrupted = signal;
+}
+
+// Ends the process by the signal that interrupted it (returns kInterrupted if that fails).
+inline int EndBySignal() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const int signal = g_interrupted != 0 ? static_cast<int>(g_interrupted) : SIGINT;
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+  return kInterrupted;
+}
+
+// Ctrl-C and SIGTERM set g_interrupted (to the signal); the loops look at it once per cycle.
+inline void CatchSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+struct Options {
+  std::string robot = "127.0.0.1";
+  uint16_t port = 0;
+  uint16_t local_port = 0;
+  double wait = kFirstStateS;  // [s] for the first valid state
+};
+
+inline bool ParsePort(const char* text, uint16_t& out) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || v < 1 || v > 65535) return false;
+  out = static_cast<uint16_t>(v);
+  return true;
+}
+
+// Reads --robot A, --port P, --local-port L, --wait S (or the older positional form: [robot]
+// [port]) and
+// whatever `own(name, value)` accepts (it returns false for a bad value, says nothing). Returns
+// 0 to run, 1 after printing the help (exit 0), 2 after printing what is wrong and the usage.
+template <typename Own>
+int ParseArgs(int argc, char** argv, Options& o, const char* usage, const char* help, Own own) {
+  int positional = 0;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+      std::printf("usage: %s %s\n%s", g_program, usage, help);
+      return 1;
+    }
+    bool ok = true;
+    if (std::strncmp(arg, "--", 2) == 0) {
+      const bool known = std::strcmp(arg, "--robot") == 0 || std::strcmp(arg, "--port") == 0 ||
+                         std::strcmp(arg, "--local-port") == 0 || std::strcmp(arg, "--wait") == 0 ||
+                         own(arg, nullptr);
+      if (!known) {
+        Say("unknown option %s\nusage: %s %s", arg, g_program, usage);
+        return 2;
+      }
+      if (i + 1 >= argc) {
+        Say("%s needs a value\nusage: %s %s", arg, g_program, usage);
+        return 2;
+      }
+      const char* value = argv[++i];
+      if (std::strcmp(arg, "--robot") == 0) {
+        in_addr a{};
+        ok = inet_pton(AF_INET, value, &a) == 1;
+        if (ok) o.robot = value;
+      } else if (std::strcmp(arg, "--port") == 0) {
+        ok = ParsePort(value, o.port);
+      } else if (std::strcmp(arg, "--local-port") == 0) {
+        ok = ParsePort(value, o.local_port);
+      } else if (std::strcmp(arg, "--wait") == 0) {
+        char* end = nullptr;
+        o.wait = std::strtod(value, &end);
+        ok = end != value && *end == '\0' && o.wait > 0 && o.wait <= 3600;
+      } else {
+        ok = own(arg, value);
+      }
+      if (!ok) {
+        Say("bad value for %s: %s\nusage: %s %s", arg, value, g_program, usage);
+        return 2;
+      }
+    } else if (positional == 0) {
+      in_addr a{};
+      if (inet_pton(AF_INET, arg, &a) != 1) {
+        Say("not an IPv4 address: %s\nusage: %s %s", arg, g_program, usage);
+        return 2;
+      }
+      o.robot = arg;
+      ++positional;
+    } else if (positional == 1 && ParsePort(arg, o.port)) {
+      ++positional;
+    } else {
+      Say("unexpected argument %s\nusage: %s %s", arg, g_program, usage);
+      return 2;
+    }
+  }
+  return 0;
+}
+
+// Refuses a local port that another program holds: the SDK would report the failed bind and go
+// on from a port of the system's choosing, and two clients would fight over the robot.
+inline bool LocalPortFree(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(port);
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  const bool free = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
+  if (!free) {
+    Say("local port %u is taken (%s): is another copy running? Choose another with --local-port",
+        static_cast<unsigned>(port), std::strerror(errno));
+  }
+  if (fd >= 0) close(fd);
+  return free;
+}
+
+inline const char* OutcomeName(int result) {
+  switch (result) {
+    case 0:
+      return "valid";
+    case -1:
+      return "nothing new or bad header";
+    case -2:
+      return "timed out";
+    case -3:
+      return "bad checksum";
+    case -4:
+      return "no peer";
+    case 1:
+      return "link dropped";
+  }
+  return "other";
+}
+
+// One UDP client of the robot at one level (Cmd/State: HighCmd/HighState or LowCmd/LowState),
+// paced at `rate` cycles per second.
+template <typename Cmd, typename State>
+class Link {
+ public:
+  Link(bool high, const Options& o, double rate)
+      : high_(high),
+        options_(o),
+        period_(std::chrono::nanoseconds(static_cast<int64_t>(1e9 / rate))),
+        udp_(high ? TORVANE::HIGH_LEVEL_FLAG : TORVANE::LOW_LEVEL_FLAG, o.local_port,
+             o.robot.c_str(), o.port) {
+    // accessible turns false after kLostS without a valid state (counted in calls of Recv).
+    udp_.SetAccessibleTime(static_cast<float>(1.0 / rate), static_cast<float>(kLostS));
+  }
+
+  TORVANE::UDP& udp() { return udp_; }
+  const char* level() const { return high_ ? "high" : "low"; }
+  std::string Where() const { return options_.robot + ":" + std::to_string(options_.port); }
+
+  // Sends the command, takes the latest state; true if a valid one came.
+  bool Exchange(Cmd& cmd, State& state) {
+    udp_.SetSend(cmd);
+    udp_.Send();
+    const int result = udp_.Recv();
+    ++tally_[result];
+    if (result != 0) return false;
+    udp_.GetRecv(state);
+    return true;
+  }
+
+  void Pace() {
+    next_ += period_;
+    const auto now = std::chrono::steady_clock::now();
+    if (next_ < now - std::chrono::milliseconds(100)) next_ = now;  // fell far behind: resync
+    std::this_thread::sleep_until(next_);
+  }
+
+  // Sends `cmd` until the first valid state. Returns false after saying why none came.
+  bool FirstState(Cmd& cmd, State& state) {
+    next_ = std::chrono::steady_clock::now();
+    const auto limit =
+        next_ + std::chrono::milliseconds(static_cast<int64_t>(options_.wait * 1000));
+    while (std::chrono::steady_clock::now() < limit && g_interrupted == 0) {
+      if (Exchange(cmd, state)) return true;
+      Pace();
+    }
+    if (g_interrupted != 0) return false;
+    const uint64_t bad = udp_.udpState.RecvCRCError;
+    char cause[160];
+    std::snprintf(cause, sizeof cause,
+                  "is torvane-sim running with --level %s --port %u, and no other client using it?",
+                  level(), static_cast<unsigned>(options_.port));
+    if (bad > 0) {
+      Say("no valid %s-level state from %s:%u within %g s; %llu datagrams failed the checksum "
+          "(a %s-level peer?): %s",
+          level(), options_.robot.c_str(), static_cast<unsigned>(options_.port), options_.wait,
+          static_cast<unsigned long long>(bad), high_ ? "low" : "high", cause);
+    } else {
+      Say("no valid %s-level state from %s:%u within %g s; nothing answered: %s", level(),
+          options_.robot.c_str(), static_cast<unsigned>(options_.port), options_.wait, cause);
+    }
+    return false;
+  }
+
+  // One paced cycle once the link is up. Returns false after saying that the link is lost.
+  bool Cycle(Cmd& cmd, State& state) {
+    Exchange(cmd, state);
+    if (!udp_.accessible) {
+      Say("lost the link to %s:%u (%s level): no valid state for %g s; did torvane-sim or the "
+          "robot stop?",
+          options_.robot.c_str(), static_cast<unsigned>(options_.port), level(), kLostS);
+      return false;
+    }
+    Pace();
+    return true;
+  }
+
+  // Sends the safe command kFinalCycles times.
+  void SendFinal(Cmd& cmd, State& state) {
+    for (int i = 0; i < kFinalCycles; ++i) {
+      Exchange(cmd, state);
+      Pace();
+    }
+  }
+
+  void PrintOutcomes() const {
+    std::printf("receive outcomes:");
+    const char* sep = " ";
+    for (const auto& [code, count] : tally_) {
+      std::printf("%s%s %d", sep, OutcomeName(code), count);
+      sep = ", ";
+    }
+    std::printf("\nsent %llu, published %llu, checksum errors %llu, empty %llu\n",
+                static_cast<unsigned long long>(udp_.udpState.SendCount),
+                static_cast<unsigned long long>(udp_.udpState.RecvCount),
+                static_cast<unsigned long long>(udp_.udpState.RecvCRCError),
+                static_cast<unsigned long long>(udp_.udpState.RecvLoseError));
+  }
+
+ private:
+  bool high_;
+  Options options_;
+  std::chrono::nanoseconds period_;
+  std::chrono::steady_clock::time_point next_ = std::chrono::steady_clock::now();
+  TORVANE::UDP udp_;
+  std::map<int, int> tally_;
+};
+
+}  // namespace example
