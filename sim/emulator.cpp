@@ -88,7 +88,11 @@ void Emulator::TakeCommand() {
     } else {
       TORVANE::LowCmd_refine cmd;
       udp_->GetRecv(reinterpret_cast<char*>(&cmd));
-      legs_.Command(cmd);
+      if (physics_) {
+        physics_->Command(cmd);
+      } else {
+        legs_.Command(cmd);
+      }
     }
     if (options_.lockstep) {
       Step();
@@ -106,9 +110,12 @@ void Emulator::TakeCommand() {
 void Emulator::Step() {
   if (options_.high_level) {
     body_.Step(period_);
+  } else if (physics_) {
+    physics_->Step();
   } else {
     legs_.Step(period_);
   }
+  if (log_.is_open()) LogMotion();
 }
 
 void Emulator::Answer() {
@@ -119,7 +126,11 @@ void Emulator::Answer() {
     std::memcpy(image_.data(), &state, sizeof state);
   } else {
     TORVANE::LowState_refine state;
-    legs_.Fill(state);
+    if (physics_) {
+      physics_->Fill(state);
+    } else {
+      legs_.Fill(state);
+    }
     std::memcpy(image_.data(), &state, sizeof state);
   }
   char* image = reinterpret_cast<char*>(image_.data());
@@ -172,7 +183,7 @@ void Emulator::Answer() {
 }
 
 int Emulator::Run(const volatile std::sig_atomic_t& stop) {
-  if (!Listen()) return 1;
+  if (!Prepare() || !Listen()) return 1;
   const double start = Now();
   double next = start;
   while (stop == 0 && (options_.duration_s <= 0.0 || Now() - start < options_.duration_s)) {

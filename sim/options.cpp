@@ -24,6 +24,10 @@ const char kHelp[] =
     "  --lockstep             exactly one state datagram in answer to each command\n"
     "  --duration S           stop after S seconds (default: run until SIGINT/SIGTERM)\n"
     "  --model NAME           zorvan|pellix|tamrin|vesko: joint limits (default zorvan)\n"
+    "  --engine E             physics: rigid bodies on a floor (default at the low level);\n"
+    "                         simple: the plain joint and body models (default at the high level)\n"
+    "  --mjcf FILE            physics model to load (default: the installed quadruped.xml)\n"
+    "  --log FILE             write the robot's motion as CSV, one row per state period\n"
     "  --seed N               seed of the fault injection (default 1)\n"
     "  --drop P               share of state datagrams not sent (0..1)\n"
     "  --corrupt-crc P        share sent with a wrong checksum\n"
@@ -111,6 +115,20 @@ int ParseOptions(int argc, char** argv, Options& out) {
       }
       if (found < 0) return Bad("unknown --model", value);
       out.model = static_cast<TORVANE::LeggedType>(found);
+    } else if (std::strcmp(arg, "--engine") == 0) {
+      if (std::strcmp(value, "physics") == 0) {
+        out.engine = Engine::kPhysics;
+      } else if (std::strcmp(value, "simple") == 0) {
+        out.engine = Engine::kSimple;
+      } else {
+        return Bad("--engine must be physics or simple, not", value);
+      }
+      out.engine_given = true;
+    } else if (std::strcmp(arg, "--mjcf") == 0) {
+      out.mjcf = value;
+    } else if (std::strcmp(arg, "--log") == 0) {
+      if (*value == '\0') return Bad("--log needs a file name", "\"\"");
+      out.log_path = value;
     } else if (std::strcmp(arg, "--seed") == 0) {
       if (!ParseUnsigned(value, UINT64_MAX, u)) return Bad("not a seed", value);
       out.seed = u;
@@ -129,6 +147,7 @@ int ParseOptions(int argc, char** argv, Options& out) {
     }
   }
   if (!level_given) return Bad("missing option", "--level high|low");
+  if (!out.engine_given) out.engine = out.high_level ? Engine::kSimple : Engine::kPhysics;
   if (out.faults.total() > 1.0 + 1e-12) return Bad("fault shares add up to more than", "1");
   return 0;
 }
