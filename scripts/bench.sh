@@ -15,4 +15,5 @@ build/bench/bench/cycle_bench --benchmark_out="$out/cycle.json" --benchmark_out_
 PYTHONPATH=build/bench/python "$python" bench/python_cycle.py "$out/python.json" 20000 | quiet
 "$python" bench/report.py "$out/checksum.json" "$out/cycle.json" "$out/python.json" \
   docs/performance.md "$(c++ --version | head -n 1)"
+build/bench/sim/sim_bench 20 5000 | quiet >>docs/performance.md
 cat docs/performance.md
