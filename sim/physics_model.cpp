@@ -115,33 +115,44 @@ bool PhysicsModel::Bind(TORVANE::LeggedType type, double period, std::string& er
 
 void PhysicsModel::LieDown() {
   mj_resetData(m_, d_);
-  // Trunk on the floor, hips straight, calves folded near their stop, and each thigh turned
-  // back until the folded leg's foot just clears the floor.
-  double half_height = 0.05;
+  // The trunk's belly on the floor, hips straight, each thigh sloping down from the hip to a
+  // knee on the floor and each calf folded forward flat on the floor: gravity presses every
+  // part of the leg into the floor, so the robot lies still for as long as it is left alone.
+  double belly = 0.06;
   const int trunk_geom = m_->body_geomadr[trunk_];
   if (trunk_geom >= 0 && m_->geom_type[trunk_geom] == mjGEOM_BOX) {
-    half_height = m_->geom_size[3 * trunk_geom + 2];
+    belly = m_->geom_size[3 * trunk_geom + 2];
   }
-  d_->qpos[2] = half_height + 0.002;
+  d_->qpos[2] = belly;
   for (int leg = 0; leg < 4; ++leg) {
-    const int calf = 3 * leg + 2, thigh = 3 * leg + 1;
-    const int calf_joint = m_->dof_jntid[dof_[calf]], thigh_joint = m_->dof_jntid[dof_[thigh]];
-    d_->qpos[qpos_[3 * leg]] = 0.0;
-    d_->qpos[qpos_[calf]] = m_->jnt_range[2 * calf_joint] + 0.2;
+    const int thigh = 3 * leg + 1, calf = 3 * leg + 2;
+    const int knee_body = m_->jnt_bodyid[m_->dof_jntid[dof_[calf]]];
     const int foot_body = m_->site_bodyid[foot_site_[leg]];
     const int foot_geom = m_->body_geomadr[foot_body] + m_->body_geomnum[foot_body] - 1;
-    const double clearance = m_->geom_size[3 * foot_geom] + 0.003;
-    // Bisection over the thigh: lower angles put the foot deeper.
-    double lo = 0.5 * (m_->jnt_range[2 * thigh_joint] + m_->jnt_range[2 * thigh_joint + 1]);
-    double hi = m_->jnt_range[2 * thigh_joint + 1] - 0.2;
+    const double radius = m_->geom_size[3 * foot_geom];
+    d_->qpos[qpos_[3 * leg]] = 0.0;
+    // Bisection over the thigh: the knee rises as the thigh turns back towards level.
+    double lo = 0.0, hi = 0.5 * M_PI;
     for (int k = 0; k < 40; ++k) {
       const double mid = 0.5 * (lo + hi);
       d_->qpos[qpos_[thigh]] = mid;
       mj_kinematics(m_, d_);
-      (d_->site_xpos[3 * foot_site_[leg] + 2] < clearance ? lo : hi) = mid;
+      (d_->xpos[3 * knee_body + 2] < radius ? lo : hi) = mid;
     }
     d_->qpos[qpos_[thigh]] = hi;
+    // A calf whose stop comes before flat rests near its stop instead, its foot on the floor.
+    const int calf_joint = m_->dof_jntid[dof_[calf]];
+    d_->qpos[qpos_[calf]] = std::max(-0.5 * M_PI - hi, m_->jnt_range[2 * calf_joint] + 0.1);
   }
+  // Where a foot reaches below the floor, the trunk rests higher, on its feet.
+  mj_kinematics(m_, d_);
+  double lift = 0;
+  for (int leg = 0; leg < 4; ++leg) {
+    const int foot_body = m_->site_bodyid[foot_site_[leg]];
+    const int foot_geom = m_->body_geomadr[foot_body] + m_->body_geomnum[foot_body] - 1;
+    lift = std::max(lift, m_->geom_size[3 * foot_geom] - d_->site_xpos[3 * foot_site_[leg] + 2]);
+  }
+  d_->qpos[2] += lift + 0.001;
   for (MotorTarget& t : targets_) t = MotorTarget{};
   const int settle = static_cast<int>(kSettle / m_->opt.timestep);
   for (int k = 0; k < settle; ++k) mj_step(m_, d_);
