@@ -53,3 +53,24 @@ stop_sims
 echo
 echo "-- the emulator's own account"
 grep -h '^torvane-sim: [0-9]' "$logs"/sim-high.log "$logs"/sim-low.log | sed 's/^torvane-sim: /  /'
+
+# Pictures: the stand-up and the walk again, each with the emulator writing its motion log,
+# rendered to PNG beside the logs.
+echo
+echo "-- pictures"
+picture() {  # level port csv script example...
+  local level=$1 port=$2 csv=$3 plot=$4
+  shift 4
+  "$sim" --level "$level" --port "$port" --log "$csv" >"$logs/sim-$level-picture.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do
+    grep -q "level on" "$logs/sim-$level-picture.log" 2>/dev/null && break
+    sleep 0.05
+  done
+  "$python" "$@" --port "$port" >/dev/null 2>&1
+  stop_sims
+  gnuplot -e "csv='$csv'; png='${csv%.csv}.png'" "$plot"
+  echo "  ${csv%.csv}.png"
+}
+picture low "$low_port" "$logs/stand_up.csv" sim/plots/stand_up.gp examples/python/stand_up.py
+picture high "$high_port" "$logs/walk.csv" sim/plots/walk.gp examples/python/walk_square.py

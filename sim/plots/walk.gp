@@ -11,4 +11,4 @@ set size ratio -1
 set grid
 set key bottom right
 plot csv using 2:3 with lines lw 2 lc rgb '#1f4e79' title 'trunk', \
-     csv every ::0::0 using 2:3 with points pt 7 ps 1.5 lc rgb '#2e8b57' title 'start'
+     csv every ::1::1 using 2:3 with points pt 7 ps 1.5 lc rgb '#2e8b57' title 'start'
