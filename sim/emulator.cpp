@@ -84,7 +84,11 @@ void Emulator::TakeCommand() {
     if (options_.high_level) {
       TORVANE::HighCmd cmd;
       udp_->GetRecv(reinterpret_cast<char*>(&cmd));
-      body_.Command(cmd);
+      if (trot_) {
+        trot_->Command(cmd);
+      } else {
+        body_.Command(cmd);
+      }
     } else {
       TORVANE::LowCmd_refine cmd;
       udp_->GetRecv(reinterpret_cast<char*>(&cmd));
@@ -108,7 +112,9 @@ void Emulator::TakeCommand() {
 }
 
 void Emulator::Step() {
-  if (options_.high_level) {
+  if (trot_) {
+    trot_->Step(period_);
+  } else if (options_.high_level) {
     body_.Step(period_);
   } else if (physics_) {
     physics_->Step();
@@ -122,7 +128,11 @@ void Emulator::Answer() {
   const int length = static_cast<int>(image_.size());
   if (options_.high_level) {
     TORVANE::HighState state;
-    body_.Fill(state);
+    if (trot_) {
+      trot_->Fill(state);
+    } else {
+      body_.Fill(state);
+    }
     std::memcpy(image_.data(), &state, sizeof state);
   } else {
     TORVANE::LowState_refine state;

@@ -12,6 +12,7 @@
 #include "motion_log.h"
 #include "options.h"
 #include "physics_model.h"
+#include "trot_controller.h"
 #include "torvane/udp.h"
 
 namespace torvane_sim {
@@ -38,6 +39,7 @@ class Emulator {
   LegModel legs_;
   BodyModel body_;
   std::unique_ptr<PhysicsModel> physics_;  // in place of legs_ when set
+  std::unique_ptr<TrotController> trot_;   // drives physics_ in place of body_ when set
   MotionLog log_;
   double body_time_ = 0;  // [s] simulated, for the log of the simple models
   FaultInjector faults_;

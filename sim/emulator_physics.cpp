@@ -9,7 +9,7 @@ namespace torvane_sim {
 
 bool Emulator::Prepare() {
   std::string error;
-  if (options_.engine == Engine::kPhysics && !options_.high_level) {
+  if (options_.engine == Engine::kPhysics) {
     const std::string path =
         options_.mjcf.empty() ? FindModel("quadruped.xml") : options_.mjcf;
     if (path.empty()) {
@@ -17,6 +17,7 @@ bool Emulator::Prepare() {
       return false;
     }
     physics_ = PhysicsModel::Load(path, options_.model, period_, error);
+    if (physics_ && options_.high_level) trot_ = std::make_unique<TrotController>(*physics_);
   }
   if (error.empty() && !options_.log_path.empty()) log_.Open(options_.log_path, error);
   if (!error.empty()) {
