@@ -24,8 +24,9 @@ const char kHelp[] =
     "  --lockstep             exactly one state datagram in answer to each command\n"
     "  --duration S           stop after S seconds (default: run until SIGINT/SIGTERM)\n"
     "  --model NAME           zorvan|pellix|tamrin|vesko: joint limits (default zorvan)\n"
-    "  --engine E             physics: rigid bodies on a floor (default at the low level);\n"
-    "                         simple: the plain joint and body models (default at the high level)\n"
+    "  --engine E             physics (default): rigid bodies on a floor; at the high level a\n"
+    "                         built-in controller stands and trots; simple: the plain joint\n"
+    "                         model (low) and velocity-following body model (high)\n"
     "  --mjcf FILE            physics model to load (default: the installed quadruped.xml)\n"
     "  --log FILE             write the robot's motion as CSV, one row per state period\n"
     "  --seed N               seed of the fault injection (default 1)\n"
@@ -123,7 +124,6 @@ int ParseOptions(int argc, char** argv, Options& out) {
       } else {
         return Bad("--engine must be physics or simple, not", value);
       }
-      out.engine_given = true;
     } else if (std::strcmp(arg, "--mjcf") == 0) {
       out.mjcf = value;
     } else if (std::strcmp(arg, "--log") == 0) {
@@ -147,7 +147,6 @@ int ParseOptions(int argc, char** argv, Options& out) {
     }
   }
   if (!level_given) return Bad("missing option", "--level high|low");
-  if (!out.engine_given) out.engine = out.high_level ? Engine::kSimple : Engine::kPhysics;
   if (out.faults.total() > 1.0 + 1e-12) return Bad("fault shares add up to more than", "1");
   return 0;
 }

@@ -27,8 +27,7 @@ struct Options {
   uint64_t seed = 1;
   FaultShares faults;
   bool trace = false;  // one line per answered command, for tests that run in lockstep
-  bool engine_given = false;
-  Engine engine = Engine::kPhysics;  // after parsing: physics at the low level, simple at the high
+  Engine engine = Engine::kPhysics;
   std::string mjcf;                  // physics model file; empty: the installed one
   std::string log_path;              // CSV of the robot's motion, one row per state period
 };

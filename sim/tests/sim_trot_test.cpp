@@ -29,7 +29,11 @@ class Walker {
   bool Cycle() {
     udp_.SetSend(cmd);
     udp_.Send();
-    if (sim_.Answer() != "ok" || !WaitReadable(udp_.socketfd) || udp_.Recv() != 0) return false;
+    uint64_t digest = 0;
+    if (sim_.Answer(&digest) != "ok" || !WaitReadable(udp_.socketfd) || udp_.Recv() != 0) {
+      return false;
+    }
+    digests.push_back(digest);
     udp_.GetRecv(state);
     const double yaw = state.imu.rpy[2];
     turned += std::remainder(yaw - last_yaw_, 2 * M_PI);
@@ -50,6 +54,7 @@ class Walker {
   HighCmd cmd{};
   HighState state{};
   double turned = 0;  // [rad] heading change, unwrapped
+  std::vector<uint64_t> digests;
 
  private:
   uint16_t port_ = FreePort();
@@ -136,4 +141,21 @@ TEST(SimTrot, YawCommandOfPointFiveIsTracked) {
   std::cerr << "yaw rate " << walk.yaw_rate << " rad/s, lowest " << walk.lowest << " m\n";
   EXPECT_NEAR(walk.yaw_rate, 0.5, 0.2 * 0.5);
   EXPECT_GT(walk.lowest, standing / 2);
+}
+
+TEST(SimTrot, SameCommandsGiveIdenticalDatagrams) {
+  Quiet quiet;
+  std::vector<std::vector<uint64_t>> runs;
+  for (int run = 0; run < 2; ++run) {
+    detail::ResetTransportState();
+    Walker robot;
+    ASSERT_TRUE(robot.running());
+    robot.Stand();
+    robot.cmd.mode = 2;
+    robot.cmd.velocity = {0.3f, 0.1f};
+    robot.cmd.yawSpeed = 0.3f;
+    for (int i = 0; i < kRate; ++i) ASSERT_TRUE(robot.Cycle());
+    runs.push_back(robot.digests);
+  }
+  EXPECT_TRUE(runs[0] == runs[1]);
 }
