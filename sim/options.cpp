@@ -20,7 +20,7 @@ const char kHelp[] =
     "  --level high|low       protocol level (required)\n"
     "  --address A            IPv4 address to listen on (default 127.0.0.1)\n"
     "  --port P               UDP port to listen on (default 8082)\n"
-    "  --rate HZ              state rate and physics step (default 500)\n"
+    "  --rate HZ              state rate (default 500); physics steps at 1 kHz or finer\n"
     "  --lockstep             exactly one state datagram in answer to each command\n"
     "  --duration S           stop after S seconds (default: run until SIGINT/SIGTERM)\n"
     "  --model NAME           zorvan|pellix|tamrin|vesko: joint limits (default zorvan)\n"

@@ -47,7 +47,13 @@ std::unique_ptr<PhysicsModel> PhysicsModel::Load(const std::string& path,
   char message[512] = {0};
   model->m_ = mj_loadXML(path.c_str(), nullptr, message, sizeof message);
   if (model->m_ == nullptr) {
-    error = "cannot load physics model " + path + ": " + message;
+    // The parser's account spans lines; the emulator's messages are one line each.
+    std::string text = message;
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    for (char& ch : text) {
+      if (ch == '\n') ch = ' ';
+    }
+    error = "cannot load physics model " + path + ": " + text;
     return nullptr;
   }
   model->d_ = mj_makeData(model->m_);

@@ -305,17 +305,36 @@ TEST(SimPhysics, SlowStateRatesStepThePhysicsSeveralTimesPerPeriod) {
   EXPECT_EQ(robot.state.tick - first, 400u);  // [ms]
 }
 
-TEST(SimPhysics, AModelThatCannotBeLoadedEndsTheEmulatorWithOneLine) {
-  const std::string command = std::string(TORVANE_SIM_PATH) +
-                              " --level low --duration 1 --mjcf /nonexistent/robot.xml 2>&1";
-  FILE* p = popen(command.c_str(), "r");
-  ASSERT_NE(p, nullptr);
-  char line[512] = {0};
-  std::string out;
-  while (std::fgets(line, sizeof line, p) != nullptr) out += line;
-  const int status = pclose(p);
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_NE(out.find("torvane-sim: cannot load physics model /nonexistent/robot.xml"),
-            std::string::npos)
-      << out;
+// Each bad physics option: the exit status and the start of the one line on standard error.
+TEST(SimPhysics, BadPhysicsOptionsEndTheEmulatorWithOneLine) {
+  struct Case {
+    const char* args;
+    int status;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"--mjcf /nonexistent/robot.xml", 1,
+       "torvane-sim: cannot load physics model /nonexistent/robot.xml: "},
+      {"--mjcf /etc/hostname", 1, "torvane-sim: cannot load physics model /etc/hostname: "},
+      {"--log /nonexistent/dir/motion.csv", 1,
+       "torvane-sim: cannot write /nonexistent/dir/motion.csv: "},
+      {"--engine warp", 2, "torvane-sim: --engine must be physics or simple, not: warp"},
+      {"--log ''", 2, "torvane-sim: --log needs a file name"},
+  };
+  for (const Case& c : cases) {
+    const std::string command = std::string(TORVANE_SIM_PATH) + " --level low --port " +
+                                std::to_string(FreePort()) + " --duration 0.05 " + c.args +
+                                " 2>&1 >/dev/null";
+    FILE* p = popen(command.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char buf[512] = {0};
+    std::string out;
+    while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+    const int status = pclose(p);
+    EXPECT_EQ(WEXITSTATUS(status), c.status) << c.args;
+    EXPECT_EQ(out.rfind(c.line, 0), 0u) << c.args << ": " << out;
+    if (c.status == 1) {
+      EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+    }
+  }
 }
