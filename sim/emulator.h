@@ -12,8 +12,8 @@
 #include "motion_log.h"
 #include "options.h"
 #include "physics_model.h"
-#include "trot_controller.h"
 #include "torvane/udp.h"
+#include "trot_controller.h"
 
 namespace torvane_sim {
 

@@ -10,8 +10,7 @@ namespace torvane_sim {
 bool Emulator::Prepare() {
   std::string error;
   if (options_.engine == Engine::kPhysics) {
-    const std::string path =
-        options_.mjcf.empty() ? FindModel("quadruped.xml") : options_.mjcf;
+    const std::string path = options_.mjcf.empty() ? FindModel("quadruped.xml") : options_.mjcf;
     if (path.empty()) {
       std::fprintf(stderr, "torvane-sim: cannot find the physics model quadruped.xml\n");
       return false;

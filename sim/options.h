@@ -28,8 +28,8 @@ struct Options {
   FaultShares faults;
   bool trace = false;  // one line per answered command, for tests that run in lockstep
   Engine engine = Engine::kPhysics;
-  std::string mjcf;                  // physics model file; empty: the installed one
-  std::string log_path;              // CSV of the robot's motion, one row per state period
+  std::string mjcf;      // physics model file; empty: the installed one
+  std::string log_path;  // CSV of the robot's motion, one row per state period
 };
 
 // Parses argv into `out`. Returns 0 to run, 1 after printing the help (exit 0), 2 after printing

@@ -38,9 +38,8 @@ void OnError(const char* msg) {
 
 }  // namespace
 
-std::unique_ptr<PhysicsModel> PhysicsModel::Load(const std::string& path,
-                                                 TORVANE::LeggedType type, double period,
-                                                 std::string& error) {
+std::unique_ptr<PhysicsModel> PhysicsModel::Load(const std::string& path, TORVANE::LeggedType type,
+                                                 double period, std::string& error) {
   mju_user_warning = OnWarning;
   mju_user_error = OnError;
   std::unique_ptr<PhysicsModel> model(new PhysicsModel);

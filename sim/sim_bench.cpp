@@ -82,9 +82,9 @@ struct Latency {
 Latency LockstepLatency(const std::string& sim, const char* engine, int cycles, uint16_t port) {
   Latency result;
   const std::string port_text = std::to_string(port);
-  std::vector<std::string> args = {sim,       "--level",    "low",      "--lockstep", "--port",
-                                   port_text, "--engine",   engine,     "--duration", "120",
-                                   "--rate",  "1000"};
+  std::vector<std::string> args = {sim,          "--level", "low",      "--lockstep",
+                                   "--port",     port_text, "--engine", engine,
+                                   "--duration", "120",     "--rate",   "1000"};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -150,8 +150,8 @@ int main(int argc, char** argv) {
   const double period = 0.001;
   const std::string model_path = torvane_sim::FindModel("quadruped.xml");
   std::string error;
-  auto physics = torvane_sim::PhysicsModel::Load(model_path, TORVANE::LeggedType::Zorvan, period,
-                                                 error);
+  auto physics =
+      torvane_sim::PhysicsModel::Load(model_path, TORVANE::LeggedType::Zorvan, period, error);
   if (!physics) {
     std::fprintf(stderr, "sim_bench: %s\n", error.c_str());
     return 1;
@@ -183,8 +183,8 @@ int main(int argc, char** argv) {
       "trips, client included):\n\n"
       "| engine | median | 99th percentile |\n|---|---:|---:|\n",
       cycles);
-  for (const auto& [name, lat] : {std::make_pair("physics", lat_physics),
-                                  std::make_pair("simple", lat_simple)}) {
+  for (const auto& [name, lat] :
+       {std::make_pair("physics", lat_physics), std::make_pair("simple", lat_simple)}) {
     if (lat.ok) {
       std::printf("| %s | %.1f | %.1f |\n", name, lat.median_us, lat.p99_us);
     } else {

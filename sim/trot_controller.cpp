@@ -36,8 +36,7 @@ double Toward(double current, double target, double step) {
 
 // A vector of the level heading frame in the frame of the trunk tilted by roll and pitch.
 std::array<double, 3> Untilt(double roll, double pitch, const std::array<double, 3>& v) {
-  const double cr = std::cos(roll), sr = std::sin(roll), cp = std::cos(pitch),
-               sp = std::sin(pitch);
+  const double cr = std::cos(roll), sr = std::sin(roll), cp = std::cos(pitch), sp = std::sin(pitch);
   // (Ry(pitch) Rx(roll))^T v
   const double x = cp * v[0] - sp * v[2];
   const double z = sp * v[0] + cp * v[2];
@@ -163,7 +162,8 @@ void TrotController::Step(double period) {
     // Legs on the ground carry the weight: their push is fed forward, the gains only correct.
     std::array<double, 3> push{};
     if (stance[leg]) {
-      push = PushTorques(q, Untilt(body.roll, body.pitch, {0.0, 0.0, -rise * weight / stance_legs}));
+      push =
+          PushTorques(q, Untilt(body.roll, body.pitch, {0.0, 0.0, -rise * weight / stance_legs}));
     }
     for (int j = 0; j < 3; ++j) {
       MotorTarget& t = targets[3 * leg + j];

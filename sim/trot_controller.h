@@ -31,9 +31,9 @@ class TrotController {
   TORVANE::HighCmd cmd_{};
   std::array<double, 12> lying_{}, last_{};
   double time_s_ = 0, phase_ = 0;
-  double vx_ = 0, vy_ = 0, wz_ = 0;  // the commanded velocity, ramped
+  double vx_ = 0, vy_ = 0, wz_ = 0;              // the commanded velocity, ramped
   double trim_x_ = 0, trim_y_ = 0, trim_w_ = 0;  // added to it for the steps
-  double height_ = 0.28;             // trunk height the legs hold [m]
+  double height_ = 0.28;                         // trunk height the legs hold [m]
   bool walking_ = false;
 };
 

@@ -64,7 +64,7 @@ class Walker {
 };
 
 struct Walk {
-  double forward = 0;  // [m/s] mean along the starting heading
+  double forward = 0;   // [m/s] mean along the starting heading
   double yaw_rate = 0;  // [rad/s] mean
   double lowest = 0;    // [m] trunk height
 };
