@@ -70,7 +70,7 @@ TrotController::TrotController(PhysicsModel& robot) : robot_(robot) {
   for (int j = 0; j < 12; ++j) lying_[j] = last_[j] = robot.q(j);
 }
 
-std::array<double, 3> TrotController::Inverse(int leg, const std::array<double, 3>& foot) const {
+std::array<double, 3> TrotController::Inverse(const std::array<double, 3>& foot) {
   // Hip: the leg swings in the plane through its hip axis; then thigh and calf in that plane,
   // knee back (calf angle negative).
   const double r = std::max(0.05, std::hypot(foot[1], foot[2]));
@@ -78,7 +78,6 @@ std::array<double, 3> TrotController::Inverse(int leg, const std::array<double, 
   const double reach = std::clamp(std::hypot(foot[0], r), 0.08, 2 * kLink - 0.005);
   const double calf = -std::acos(std::clamp(reach * reach / (2 * kLink * kLink) - 1, -1.0, 1.0));
   const double thigh = std::atan2(-foot[0], r) - 0.5 * calf;
-  (void)leg;
   return {hip, thigh, calf};
 }
 
@@ -158,7 +157,7 @@ void TrotController::Step(double period) {
     }
     // A tilted trunk gets its high side's legs shortened and its low side's lengthened.
     fz += kLevel * (body.roll * hy - body.pitch * hx);
-    const std::array<double, 3> q = Inverse(leg, {fx, fy, fz});
+    const std::array<double, 3> q = Inverse({fx, fy, fz});
     // Legs on the ground carry the weight: their push is fed forward, the gains only correct.
     std::array<double, 3> push{};
     if (stance[leg]) {

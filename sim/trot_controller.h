@@ -25,7 +25,7 @@ class TrotController {
 
  private:
   // Foot position relative to its hip, trunk frame [m], to the joint angles of its leg.
-  std::array<double, 3> Inverse(int leg, const std::array<double, 3>& foot) const;
+  static std::array<double, 3> Inverse(const std::array<double, 3>& foot);
 
   PhysicsModel& robot_;
   TORVANE::HighCmd cmd_{};
