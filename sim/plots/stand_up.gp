@@ -17,7 +17,7 @@ plot csv using 1:4 with lines lw 2 lc rgb '#1f4e79' title 'trunk height'
 set ylabel 'joint position [rad]'
 set xlabel 'time [s]'
 set yrange [*:*]
-set key outside right
+set key outside right top
 names = 'FR-hip FR-thigh FR-calf FL-hip FL-thigh FL-calf RR-hip RR-thigh RR-calf RL-hip RL-thigh RL-calf'
 plot for [j=0:11] csv using 1:(column(6+j)) with lines lw 1.5 lc j+1 title word(names, j+1), \
      for [j=0:11] csv using 1:(column(18+j)) with lines dt 2 lc j+1 notitle
