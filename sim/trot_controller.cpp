@@ -20,6 +20,7 @@ constexpr double kGaitPeriod = 0.32;     // [s] one full trot cycle; each pair s
 constexpr double kStandUp = 1.5;         // [s] from lying to standing
 constexpr double kAccel = 2.0;           // [m/s^2] how fast the gait speeds up
 constexpr double kYawAccel = 4.0;        // [rad/s^2]
+constexpr double kTurn = 1.0;            // [rad/s] how fast the commanded attitude is taken
 constexpr double kRaibert = 0.05;        // [s] touchdown shift per m/s of velocity error
 constexpr double kLevel = 1.0;           // leg length change per trunk tilt [m / (m rad)]
 constexpr double kTrim = 1.0;            // [1/s] integral gain of the velocity trim
@@ -41,6 +42,12 @@ std::array<double, 3> Untilt(double roll, double pitch, const std::array<double,
   const double x = cp * v[0] - sp * v[2];
   const double z = sp * v[0] + cp * v[2];
   return {x, cr * v[1] + sr * z, -sr * v[1] + cr * z};
+}
+
+// A vector of the level frame in the frame of a trunk posed at roll, pitch and yaw.
+std::array<double, 3> Posed(double roll, double pitch, double yaw, const std::array<double, 3>& v) {
+  const double c = std::cos(yaw), s = std::sin(yaw);
+  return Untilt(roll, pitch, {c * v[0] + s * v[1], -s * v[0] + c * v[1], v[2]});
 }
 
 // Foot position relative to its hip, trunk frame, from a leg's joint angles.
@@ -91,6 +98,9 @@ void TrotController::Step(double period) {
   wz_ = Toward(wz_, wz, kYawAccel * period);
   height_ = Toward(height_, kNominalHeight + std::clamp(Finite(cmd_.bodyHeight), -0.08, 0.03),
                    0.1 * period);
+  roll_ = Toward(roll_, std::clamp(Finite(cmd_.euler[0]), -0.4, 0.4), kTurn * period);
+  pitch_ = Toward(pitch_, std::clamp(Finite(cmd_.euler[1]), -0.4, 0.4), kTurn * period);
+  yaw_ = Toward(yaw_, std::clamp(Finite(cmd_.euler[2]), -0.4, 0.4), kTurn * period);
   const double raise = kFootRaise + std::clamp(Finite(cmd_.footRaiseHeight), -0.04, 0.04);
   // The gait keeps stepping while walk mode is on, and finishes its cycle when it goes off.
   if (walk) walking_ = true;
@@ -155,9 +165,15 @@ void TrotController::Step(double period) {
         fz += raise * std::sin(M_PI * u);
       }
     }
-    // A tilted trunk gets its high side's legs shortened and its low side's lengthened.
-    fz += kLevel * (body.roll * hy - body.pitch * hx);
-    const std::array<double, 3> q = Inverse({fx, fy, fz});
+    // A trunk tilted off its commanded attitude gets its high side's legs shortened and its
+    // low side's lengthened.
+    fz += kLevel * ((body.roll - roll_) * hy - (body.pitch - pitch_) * hx);
+    // The commanded attitude: the feet's places turned into the frame of the posed trunk.
+    std::array<double, 3> foot = Posed(roll_, pitch_, yaw_, {hx + fx, hy + fy, kHipZ + fz});
+    foot[0] -= hx;
+    foot[1] -= hy;
+    foot[2] -= kHipZ;
+    const std::array<double, 3> q = Inverse(foot);
     // Legs on the ground carry the weight: their push is fed forward, the gains only correct.
     std::array<double, 3> push{};
     if (stance[leg]) {

@@ -159,3 +159,21 @@ TEST(SimTrot, SameCommandsGiveIdenticalDatagrams) {
   }
   EXPECT_TRUE(runs[0] == runs[1]);
 }
+
+TEST(SimTrot, StandingTrunkTakesTheCommandedHeightAndAttitude) {
+  Quiet quiet;
+  detail::ResetTransportState();
+  Walker robot;
+  ASSERT_TRUE(robot.running());
+  robot.Stand();
+  robot.cmd.bodyHeight = -0.05f;
+  robot.cmd.euler = {0.1f, 0.2f, 0.3f};
+  for (int i = 0; i < 2 * kRate; ++i) ASSERT_TRUE(robot.Cycle());
+  EXPECT_NEAR(robot.state.position[2], 0.22, 0.02);
+  EXPECT_NEAR(robot.state.imu.rpy[0], 0.1, 0.04);
+  EXPECT_NEAR(robot.state.imu.rpy[1], 0.2, 0.04);
+  EXPECT_NEAR(robot.state.imu.rpy[2], 0.3, 0.04);
+  // Standing, not walking: the feet stayed where they were.
+  EXPECT_NEAR(robot.state.position[0], 0.0, 0.05);
+  EXPECT_NEAR(robot.state.position[1], 0.0, 0.05);
+}
