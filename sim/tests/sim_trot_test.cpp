@@ -65,15 +65,16 @@ class Walker {
 
 struct Walk {
   double forward = 0;   // [m/s] mean along the starting heading
+  double lateral = 0;   // [m/s] mean across it, to the left
   double yaw_rate = 0;  // [rad/s] mean
   double lowest = 0;    // [m] trunk height
 };
 
-Walk WalkTenSeconds(Walker& robot, float vx, float yaw_rate) {
+Walk WalkTenSeconds(Walker& robot, float vx, float yaw_rate, float vy = 0.0f) {
   const double x0 = robot.state.position[0], y0 = robot.state.position[1];
   const double heading = robot.state.imu.rpy[2];
   robot.cmd.mode = 2;
-  robot.cmd.velocity = {vx, 0.0f};
+  robot.cmd.velocity = {vx, vy};
   robot.cmd.yawSpeed = yaw_rate;
   Walk walk;
   walk.lowest = robot.state.position[2];
@@ -86,6 +87,7 @@ Walk WalkTenSeconds(Walker& robot, float vx, float yaw_rate) {
   }
   const double dx = robot.state.position[0] - x0, dy = robot.state.position[1] - y0;
   walk.forward = (dx * std::cos(heading) + dy * std::sin(heading)) / 10.0;
+  walk.lateral = (-dx * std::sin(heading) + dy * std::cos(heading)) / 10.0;
   walk.yaw_rate = robot.turned / 10.0;
   return walk;
 }
@@ -140,6 +142,19 @@ TEST(SimTrot, YawCommandOfPointFiveIsTracked) {
   const Walk walk = WalkTenSeconds(robot, 0.0f, 0.5f);
   std::cerr << "yaw rate " << walk.yaw_rate << " rad/s, lowest " << walk.lowest << " m\n";
   EXPECT_NEAR(walk.yaw_rate, 0.5, 0.2 * 0.5);
+  EXPECT_GT(walk.lowest, standing / 2);
+}
+
+TEST(SimTrot, LateralCommandIsTracked) {
+  Quiet quiet;
+  detail::ResetTransportState();
+  Walker robot;
+  ASSERT_TRUE(robot.running());
+  const double standing = robot.Stand();
+  const Walk walk = WalkTenSeconds(robot, 0.0f, 0.0f, 0.2f);
+  std::cerr << "lateral " << walk.lateral << " m/s, forward " << walk.forward << " m/s\n";
+  EXPECT_NEAR(walk.lateral, 0.2, 0.2 * 0.2);
+  EXPECT_NEAR(walk.forward, 0.0, 0.05);
   EXPECT_GT(walk.lowest, standing / 2);
 }
 
