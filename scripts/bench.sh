@@ -60,6 +60,7 @@ else
   echo "bench: no plugin-capable qemu-user (package qemu-user): instruction counts left out" >&2
   printf '\n## Instructions on the robot'"'"'s processor (aarch64) and on x86-64\n\nNot measured in this run: no plugin-capable qemu-user.\n' >>"$report"
 fi
+build/bench/sim/sim_bench 20 5000 | quiet >>"$report"
 cat "$report"
 if [ "$update_docs" = 1 ]; then
   cp "$report" docs/performance.md

@@ -33,6 +33,8 @@ packages=(
   ca-certificates
   iproute2
   mypy
+  libmujoco-dev
+  gnuplot-nox
 )
 # The aarch64 cross build and its tests under emulation (scripts/aarch64.sh), from x86-64 hosts.
 if [ "$(uname -m)" = x86_64 ]; then

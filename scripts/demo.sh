@@ -59,8 +59,8 @@ trap stop_sims EXIT
 # those last commands, and are stopped on the way out.
 trap 'echo; say "interrupted"; exit 130' INT TERM
 
-start_sim() {  # level port variable
-  setsid "$sim" --level "$1" --port "$2" >"$logs/sim-$1.log" 2>&1 &
+start_sim() {  # level port variable motion-log
+  setsid "$sim" --level "$1" --port "$2" --log "$4" >"$logs/sim-$1.log" 2>&1 &
   pids+=($!)
   for _ in $(seq 100); do  # until it listens (at most a few seconds)
     grep -q "level on" "$logs/sim-$1.log" 2>/dev/null && return 0
@@ -80,8 +80,8 @@ quiet() {
 }
 
 say "starting torvane-sim on 127.0.0.1 (high level :$high_port, low level :$low_port)…"
-start_sim high "$high_port" TORVANE_DEMO_HIGH_PORT
-start_sim low "$low_port" TORVANE_DEMO_LOW_PORT
+start_sim high "$high_port" TORVANE_DEMO_HIGH_PORT "$logs/walk.csv"
+start_sim low "$low_port" TORVANE_DEMO_LOW_PORT "$logs/stand_up.csv"
 failed=()
 echo
 echo "-- high level: walk a square"
@@ -95,6 +95,19 @@ stop_sims
 echo
 echo "-- the emulator's own account"
 grep -h '^torvane-sim: [0-9r]' "$logs"/sim-high.log "$logs"/sim-low.log | sed 's/^torvane-sim: /  /'
+
+# Pictures from the emulators' motion logs: the stand-up's trunk height and joint tracking, and
+# the path walked.
+echo
+echo "-- pictures"
+for run in stand_up walk; do
+  if [ -s "$logs/$run.csv" ] &&
+     gnuplot -e "csv='$logs/$run.csv'; png='$logs/$run.png'" "sim/plots/$run.gp" 2>>"$setup_log"; then
+    echo "  $logs/$run.png"
+  else
+    echo "  no picture of the $run (see $setup_log)"
+  fi
+done
 if [ ${#failed[@]} -gt 0 ]; then
   echo
   echo "demo: ${failed[*]} did not succeed; the emulator logs are in $logs/" >&2

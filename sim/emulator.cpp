@@ -116,12 +116,20 @@ void Emulator::TakeCommand() {
     if (options_.high_level) {
       TORVANE::HighCmd cmd;
       udp_->GetRecv(reinterpret_cast<char*>(&cmd));
-      body_.Command(cmd);
+      if (trot_) {
+        trot_->Command(cmd);
+      } else {
+        body_.Command(cmd);
+      }
       command_digest_ = Fnv1a(&cmd, sizeof cmd);
     } else {
       TORVANE::LowCmd_refine cmd;
       udp_->GetRecv(reinterpret_cast<char*>(&cmd));
-      legs_.Command(cmd);
+      if (physics_) {
+        physics_->Command(cmd);
+      } else {
+        legs_.Command(cmd);
+      }
       command_digest_ = Fnv1a(&cmd, sizeof cmd);
     }
     if (options_.lockstep) {
@@ -138,22 +146,35 @@ void Emulator::TakeCommand() {
 }
 
 void Emulator::Step() {
-  if (options_.high_level) {
+  if (trot_) {
+    trot_->Step(period_);
+  } else if (options_.high_level) {
     body_.Step(period_);
+  } else if (physics_) {
+    physics_->Step();
   } else {
     legs_.Step(period_);
   }
+  if (log_.is_open()) LogMotion();
 }
 
 void Emulator::Answer() {
   const int length = static_cast<int>(image_.size());
   if (options_.high_level) {
     TORVANE::HighState state;
-    body_.Fill(state);
+    if (trot_) {
+      trot_->Fill(state);
+    } else {
+      body_.Fill(state);
+    }
     std::memcpy(image_.data(), &state, sizeof state);
   } else {
     TORVANE::LowState_refine state;
-    legs_.Fill(state);
+    if (physics_) {
+      physics_->Fill(state);
+    } else {
+      legs_.Fill(state);
+    }
     std::memcpy(image_.data(), &state, sizeof state);
   }
   char* image = reinterpret_cast<char*>(image_.data());
@@ -207,7 +228,7 @@ void Emulator::Answer() {
 }
 
 int Emulator::Run(const volatile std::sig_atomic_t& stop) {
-  if (!Listen()) return 1;
+  if (!Prepare() || !Listen()) return 1;
   const double start = Now();
   double next = start;
   while (stop == 0 && (options_.duration_s <= 0.0 || Now() - start < options_.duration_s)) {

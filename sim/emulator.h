@@ -9,9 +9,12 @@
 #include "body_model.h"
 #include "faults.h"
 #include "leg_model.h"
+#include "motion_log.h"
 #include "options.h"
 #include "rejections.h"
+#include "physics_model.h"
 #include "torvane/udp.h"
+#include "trot_controller.h"
 
 namespace torvane_sim {
 
@@ -19,22 +22,28 @@ class Emulator {
  public:
   explicit Emulator(const Options& options);
   // Serves until `stop` is set or the duration has passed; prints the tally. Returns the exit
-  // status: 0, or 1 if the port could not be opened.
+  // status: 0, or 1 if the port, the physics model or the log could not be opened.
   int Run(const volatile std::sig_atomic_t& stop);
 
  private:
+  bool Prepare();  // loads the physics model and opens the log, as the options ask
   bool Listen();
   void TakeCommand();
   bool RefuseBadCommand();  // takes the next queued datagram off the socket if it is no command
   void Step();  // the model of the level, one period on
   void Answer();
   void PrintTally() const;
+  void LogMotion();
 
   Options options_;
   double period_;
   std::unique_ptr<TORVANE::UDP> udp_;
   LegModel legs_;
   BodyModel body_;
+  std::unique_ptr<PhysicsModel> physics_;  // in place of legs_ when set
+  std::unique_ptr<TrotController> trot_;   // drives physics_ in place of body_ when set
+  MotionLog log_;
+  double body_time_ = 0;  // [s] simulated, for the log of the simple models
   FaultInjector faults_;
   RejectionLog rejections_;
   std::vector<uint8_t> image_;

@@ -1,5 +1,7 @@
 #include "leg_model.h"
 
+#include "joint_ranges.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -18,32 +20,18 @@ constexpr double kSubstep = 0.0005;             // [s]
 constexpr double kLinkLength = 0.2;             // [m] for foot forces
 constexpr double kDrainPerSecond = 1.0 / 60.0;  // [% / s], a little more under load
 
-// Values at which a command means "no target" (the safe defaults of a fresh command).
-constexpr float kPositionStop = 2.0e9f;
-constexpr float kVelocityStop = 15000.0f;
-
-int16_t Saturate16(double v) {
-  return static_cast<int16_t>(std::clamp(std::trunc(v), -32768.0, 32767.0));
-}
-
 }  // namespace
 
 LegModel::LegModel(TORVANE::LeggedType model) {
-  // The joint ranges are the guard's own. The guard's destructor does nothing but print "End
-  // Safety.", which would read as a message at the emulator's start, so it is never run.
-  alignas(TORVANE::Safety) unsigned char storage[sizeof(TORVANE::Safety)];
-  const TORVANE::Safety& limits = *new (storage) TORVANE::Safety(model);
+  const std::array<JointRange, 12> ranges = LegJointRanges(model);
+  for (int slot = 0; slot < 12; ++slot) {
+    joints_[slot].lower = ranges[slot].lower;
+    joints_[slot].upper = ranges[slot].upper;
+  }
   for (int leg = 0; leg < 4; ++leg) {
-    const bool right = leg == 0 || leg == 2;
     Joint& hip = joints_[3 * leg];
-    hip.lower = right ? -limits.hipMax : limits.hipMin;
-    hip.upper = right ? -limits.hipMin : limits.hipMax;
     Joint& thigh = joints_[3 * leg + 1];
-    thigh.lower = limits.thighMin;
-    thigh.upper = limits.thighMax;
     Joint& calf = joints_[3 * leg + 2];
-    calf.lower = limits.calfMin;
-    calf.upper = limits.calfMax;
     // Lying on the floor: hips straight, legs folded, inside the limits.
     hip.rest = 0.0;
     thigh.rest = std::min(1.2, thigh.upper - 0.2);

@@ -20,10 +20,15 @@ const char kHelp[] =
     "  --level high|low       protocol level (required)\n"
     "  --address A            IPv4 address to listen on (default 127.0.0.1)\n"
     "  --port P               UDP port to listen on (default 8082)\n"
-    "  --rate HZ              state rate and physics step (default 500)\n"
+    "  --rate HZ              state rate (default 500); physics steps at 1 kHz or finer\n"
     "  --lockstep             exactly one state datagram in answer to each command\n"
     "  --duration S           stop after S seconds (default: run until SIGINT/SIGTERM)\n"
     "  --model NAME           zorvan|pellix|tamrin|vesko: joint limits (default zorvan)\n"
+    "  --engine E             physics (default): rigid bodies on a floor; at the high level a\n"
+    "                         built-in controller stands and trots; simple: the plain joint\n"
+    "                         model (low) and velocity-following body model (high)\n"
+    "  --mjcf FILE            physics model to load (default: the installed quadruped.xml)\n"
+    "  --log FILE             write the robot's motion as CSV, one row per state period\n"
     "  --seed N               seed of the fault injection (default 1)\n"
     "  --drop P               share of state datagrams not sent (0..1)\n"
     "  --corrupt-crc P        share sent with a wrong checksum\n"
@@ -38,9 +43,10 @@ const char kHelp[] =
 
 // Options that take a value, so that an unknown one is named as such and not as one missing
 // its value.
-const char* const kValued[] = {"--level",       "--address",        "--port",     "--rate",
-                               "--duration",    "--model",          "--seed",     "--drop",
-                               "--corrupt-crc", "--corrupt-header", "--truncate", "--duplicate"};
+const char* const kValued[] = {
+    "--level", "--address",     "--port",           "--rate",     "--duration",
+    "--model", "--engine",      "--mjcf",           "--log",      "--seed",
+    "--drop",  "--corrupt-crc", "--corrupt-header", "--truncate", "--duplicate"};
 
 bool Valued(const char* arg) {
   for (const char* name : kValued) {
@@ -131,6 +137,19 @@ int ParseOptions(int argc, char** argv, Options& out) {
       }
       if (found < 0) return Bad("unknown --model", value);
       out.model = static_cast<TORVANE::LeggedType>(found);
+    } else if (std::strcmp(arg, "--engine") == 0) {
+      if (std::strcmp(value, "physics") == 0) {
+        out.engine = Engine::kPhysics;
+      } else if (std::strcmp(value, "simple") == 0) {
+        out.engine = Engine::kSimple;
+      } else {
+        return Bad("--engine must be physics or simple, not", value);
+      }
+    } else if (std::strcmp(arg, "--mjcf") == 0) {
+      out.mjcf = value;
+    } else if (std::strcmp(arg, "--log") == 0) {
+      if (*value == '\0') return Bad("--log needs a file name", "\"\"");
+      out.log_path = value;
     } else if (std::strcmp(arg, "--seed") == 0) {
       if (!ParseUnsigned(value, UINT64_MAX, u)) return Bad("not a seed", value);
       out.seed = u;

@@ -13,6 +13,9 @@ struct FaultShares {
   double total() const { return drop + corrupt_crc + corrupt_header + truncate + duplicate; }
 };
 
+// What moves the robot: the old per-joint and velocity-following models, or rigid-body physics.
+enum class Engine { kSimple, kPhysics };
+
 struct Options {
   bool high_level = false;
   std::string address = "127.0.0.1";
@@ -24,6 +27,9 @@ struct Options {
   uint64_t seed = 1;
   FaultShares faults;
   bool trace = false;  // one line per answered command, for tests that run in lockstep
+  Engine engine = Engine::kPhysics;
+  std::string mjcf;      // physics model file; empty: the installed one
+  std::string log_path;  // CSV of the robot's motion, one row per state period
 };
 
 // Parses argv into `out`. Returns 0 to run, 1 after printing the help or the version (exit 0), 2 after printing

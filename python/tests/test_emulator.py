@@ -81,7 +81,7 @@ class LowLevel(unittest.TestCase):
 
 class HighLevel(unittest.TestCase):
     def setUp(self):
-        self.sim = Sim("high")
+        self.sim = Sim("high", "--engine", "simple")  # the velocity-following body model
         self.addCleanup(self.sim.stop)
         self.client = Cycle(self.sim, 0xEE)
         self.cmd, self.state = ri.HighCmd(), ri.HighState()

@@ -67,7 +67,9 @@ TEST(SimLockstep, LowLevelCountersMatchInjectedFaults) {
 TEST(SimLockstep, HighLevelCountersMatchInjectedFaults) {
   detail::ResetTransportState();
   const uint16_t port = FreePort();
-  SimProcess sim("high", port, kAllFaults);
+  std::vector<std::string> args = kAllFaults;
+  args.insert(args.end(), {"--engine", "simple"});  // the body moves from the first command
+  SimProcess sim("high", port, args);
   ASSERT_TRUE(sim.running());
   UDP udp(HIGH_LEVEL_FLAG, FreePort(), "127.0.0.1", port);
   HighCmd cmd{};

@@ -1,0 +1,310 @@
+#include "physics_model.h"
+
+#include "joint_ranges.h"
+
+#include <mujoco/mujoco.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace torvane_sim {
+namespace {
+
+constexpr const char* kLegs[] = {"FR", "FL", "RR", "RL"};
+constexpr const char* kJoints[] = {"hip", "thigh", "calf"};
+constexpr double kMaxStep = 0.001;  // [s]
+constexpr double kSettle = 0.5;     // [s] of physics before the first state, to lie still
+constexpr double kDrainPerSecond = 1.0 / 60.0;  // [% / s], a little more under load
+
+// MuJoCo's own handlers write a log file into the working directory; the emulator prints one
+// line on standard error instead, and an error (out of memory in the engine) ends the process.
+void OnWarning(const char* msg) {
+  std::fprintf(stderr, "torvane-sim: physics: %s\n", msg);
+}
+void OnError(const char* msg) {
+  std::fprintf(stderr, "torvane-sim: physics error: %s\n", msg);
+  std::exit(1);
+}
+
+}  // namespace
+
+std::unique_ptr<PhysicsModel> PhysicsModel::Load(const std::string& path, TORVANE::LeggedType type,
+                                                 double period, std::string& error) {
+  mju_user_warning = OnWarning;
+  mju_user_error = OnError;
+  std::unique_ptr<PhysicsModel> model(new PhysicsModel);
+  char message[512] = {0};
+  model->m_ = mj_loadXML(path.c_str(), nullptr, message, sizeof message);
+  if (model->m_ == nullptr) {
+    // The parser's account spans lines; the emulator's messages are one line each.
+    std::string text = message;
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    for (char& ch : text) {
+      if (ch == '\n') ch = ' ';
+    }
+    error = "cannot load physics model " + path + ": " + text;
+    return nullptr;
+  }
+  model->d_ = mj_makeData(model->m_);
+  if (model->d_ == nullptr || !model->Bind(type, period, error)) return nullptr;
+  model->LieDown();
+  return model;
+}
+
+PhysicsModel::~PhysicsModel() {
+  if (d_ != nullptr) mj_deleteData(d_);
+  if (m_ != nullptr) mj_deleteModel(m_);
+}
+
+bool PhysicsModel::Bind(TORVANE::LeggedType type, double period, std::string& error) {
+  auto id = [&](int kind, const std::string& name) {
+    const int i = mj_name2id(m_, kind, name.c_str());
+    if (i < 0 && error.empty()) error = "physics model lacks " + name;
+    return i;
+  };
+  const std::array<JointRange, 12> ranges = LegJointRanges(type);
+  for (int leg = 0; leg < 4; ++leg) {
+    for (int j = 0; j < 3; ++j) {
+      const int slot = 3 * leg + j;
+      const std::string name = std::string(kLegs[leg]) + "_" + kJoints[j];
+      const int joint = id(mjOBJ_JOINT, name);
+      actuator_[slot] = id(mjOBJ_ACTUATOR, name);
+      if (joint < 0 || actuator_[slot] < 0) return false;
+      qpos_[slot] = m_->jnt_qposadr[joint];
+      dof_[slot] = m_->jnt_dofadr[joint];
+      // The hard stops are the ranges of the model played.
+      const double lower = ranges[slot].lower, upper = ranges[slot].upper;
+      m_->jnt_limited[joint] = 1;
+      m_->jnt_range[2 * joint] = lower;
+      m_->jnt_range[2 * joint + 1] = upper;
+      temperature_[slot] = 30.0;
+    }
+    foot_site_[leg] = id(mjOBJ_SITE, std::string(kLegs[leg]) + "_foot");
+    const int touch = id(mjOBJ_SENSOR, std::string(kLegs[leg]) + "_touch");
+    if (foot_site_[leg] < 0 || touch < 0) return false;
+    touch_adr_[leg] = m_->sensor_adr[touch];
+  }
+  const int quat = id(mjOBJ_SENSOR, "imu_quat"), gyro = id(mjOBJ_SENSOR, "imu_gyro"),
+            acc = id(mjOBJ_SENSOR, "imu_acc");
+  trunk_ = id(mjOBJ_BODY, "trunk");
+  if (quat < 0 || gyro < 0 || acc < 0 || trunk_ < 0) return false;
+  if (m_->nq < 19 || m_->jnt_type[0] != mjJNT_FREE) {
+    error = "physics model: the trunk needs a free joint first";
+    return false;
+  }
+  quat_adr_ = m_->sensor_adr[quat];
+  gyro_adr_ = m_->sensor_adr[gyro];
+  acc_adr_ = m_->sensor_adr[acc];
+  substeps_ = std::max(1, static_cast<int>(std::ceil(period / kMaxStep - 1e-9)));
+  m_->opt.timestep = period / substeps_;
+  return true;
+}
+
+void PhysicsModel::LieDown() {
+  mj_resetData(m_, d_);
+  // The trunk's belly on the floor, hips straight, each thigh sloping down from the hip to a
+  // knee on the floor and each calf folded forward flat on the floor: gravity presses every
+  // part of the leg into the floor, so the robot lies still for as long as it is left alone.
+  double belly = 0.06;
+  const int trunk_geom = m_->body_geomadr[trunk_];
+  if (trunk_geom >= 0 && m_->geom_type[trunk_geom] == mjGEOM_BOX) {
+    belly = m_->geom_size[3 * trunk_geom + 2];
+  }
+  d_->qpos[2] = belly;
+  for (int leg = 0; leg < 4; ++leg) {
+    const int thigh = 3 * leg + 1, calf = 3 * leg + 2;
+    const int knee_body = m_->jnt_bodyid[m_->dof_jntid[dof_[calf]]];
+    const int foot_body = m_->site_bodyid[foot_site_[leg]];
+    const int foot_geom = m_->body_geomadr[foot_body] + m_->body_geomnum[foot_body] - 1;
+    const double radius = m_->geom_size[3 * foot_geom];
+    d_->qpos[qpos_[3 * leg]] = 0.0;
+    // Bisection over the thigh: the knee rises as the thigh turns back towards level.
+    double lo = 0.0, hi = 0.5 * M_PI;
+    for (int k = 0; k < 40; ++k) {
+      const double mid = 0.5 * (lo + hi);
+      d_->qpos[qpos_[thigh]] = mid;
+      mj_kinematics(m_, d_);
+      (d_->xpos[3 * knee_body + 2] < radius ? lo : hi) = mid;
+    }
+    d_->qpos[qpos_[thigh]] = hi;
+    // A calf whose stop comes before flat rests near its stop instead, its foot on the floor.
+    const int calf_joint = m_->dof_jntid[dof_[calf]];
+    d_->qpos[qpos_[calf]] = std::max(-0.5 * M_PI - hi, m_->jnt_range[2 * calf_joint] + 0.1);
+  }
+  // Where a foot reaches below the floor, the trunk rests higher, on its feet.
+  mj_kinematics(m_, d_);
+  double lift = 0;
+  for (int leg = 0; leg < 4; ++leg) {
+    const int foot_body = m_->site_bodyid[foot_site_[leg]];
+    const int foot_geom = m_->body_geomadr[foot_body] + m_->body_geomnum[foot_body] - 1;
+    lift = std::max(lift, m_->geom_size[3 * foot_geom] - d_->site_xpos[3 * foot_site_[leg] + 2]);
+  }
+  d_->qpos[2] += lift + 0.001;
+  for (MotorTarget& t : targets_) t = MotorTarget{};
+  const int settle = static_cast<int>(kSettle / m_->opt.timestep);
+  for (int k = 0; k < settle; ++k) mj_step(m_, d_);
+  mj_forward(m_, d_);
+}
+
+void PhysicsModel::Command(const TORVANE::LowCmd_refine& cmd) {
+  for (int j = 0; j < 12; ++j) {
+    const TORVANE::MotorCmd_refine& m = cmd.motorCmd[j];
+    MotorTarget& t = targets_[j];
+    t.mode = m.mode;
+    t.q = m.q;
+    t.dq = m.dq;
+    t.tau = m.tau / 256.0f;
+    t.kp = m.Kp / 32.0f;
+    t.kd = m.Kd / 16.0f;
+  }
+}
+
+void PhysicsModel::Step() {
+  const double h = m_->opt.timestep;
+  double load = 0;
+  for (int k = 0; k < substeps_; ++k) {
+    for (int j = 0; j < 12; ++j) {
+      const MotorTarget& t = targets_[j];
+      double tau = 0;
+      if (t.mode == 10) {
+        const double q = d_->qpos[qpos_[j]], dq = d_->qvel[dof_[j]];
+        const double q_err = std::fabs(t.q) >= kPositionStop ? 0.0 : t.q - q;
+        const double dq_ref = std::fabs(t.dq) >= kVelocityStop ? 0.0 : t.dq;
+        tau = t.kp * q_err + t.kd * (dq_ref - dq) + t.tau;
+        // A target that is not a number drives nothing.
+        if (!std::isfinite(tau)) tau = 0;
+        const double* range = m_->actuator_ctrlrange + 2 * actuator_[j];
+        tau = std::clamp(tau, range[0], range[1]);
+      }
+      d_->ctrl[actuator_[j]] = tau;
+      applied_[j] = tau;
+    }
+    mj_step(m_, d_);
+  }
+  for (int j = 0; j < 12; ++j) {
+    const double dt = h * substeps_;
+    // Copper losses warm the motor; it cools toward 30 degrees.
+    temperature_[j] += dt * (0.02 * applied_[j] * applied_[j] - 0.05 * (temperature_[j] - 30.0));
+    load += std::fabs(applied_[j] * d_->qvel[dof_[j]]);
+  }
+  charge_ = std::max(0.0, charge_ - h * substeps_ * (kDrainPerSecond + load * 1e-4));
+  time_s_ += h * substeps_;
+}
+
+double PhysicsModel::q(int slot) const {
+  return d_->qpos[qpos_[slot]];
+}
+
+double PhysicsModel::dq(int slot) const {
+  return d_->qvel[dof_[slot]];
+}
+
+double PhysicsModel::TargetQ(int slot) const {
+  const MotorTarget& t = targets_[slot];
+  if (t.mode != 10 || std::fabs(t.q) >= kPositionStop || t.kp == 0) return NAN;
+  return t.q;
+}
+
+double PhysicsModel::FootForce(int leg) const {
+  return d_->sensordata[touch_adr_[leg]];
+}
+
+double PhysicsModel::TotalMass() const {
+  return m_->body_subtreemass[trunk_];
+}
+
+std::array<double, 3> PhysicsModel::FootInBody(int leg) const {
+  const mjtNum* p = d_->site_xpos + 3 * foot_site_[leg];
+  const mjtNum* o = d_->xpos + 3 * trunk_;
+  const mjtNum* r = d_->xmat + 9 * trunk_;  // row-major body-to-world rotation
+  const double w[3] = {p[0] - o[0], p[1] - o[1], p[2] - o[2]};
+  return {r[0] * w[0] + r[3] * w[1] + r[6] * w[2], r[1] * w[0] + r[4] * w[1] + r[7] * w[2],
+          r[2] * w[0] + r[5] * w[1] + r[8] * w[2]};
+}
+
+std::array<double, 3> PhysicsModel::FootVelocityInBody(int leg) const {
+  mjtNum foot[6], trunk[6];
+  mj_objectVelocity(m_, d_, mjOBJ_SITE, foot_site_[leg], foot, 0);
+  mj_objectVelocity(m_, d_, mjOBJ_BODY, trunk_, trunk, 0);
+  const std::array<double, 3> rel = FootInBody(leg);
+  const mjtNum* r = d_->xmat + 9 * trunk_;
+  // Trunk-frame velocity of the foot: world velocity difference minus the trunk's rotation
+  // carrying the foot along, turned into the trunk frame.
+  const double w[3] = {foot[3] - trunk[3], foot[4] - trunk[4], foot[5] - trunk[5]};
+  std::array<double, 3> v = {r[0] * w[0] + r[3] * w[1] + r[6] * w[2],
+                             r[1] * w[0] + r[4] * w[1] + r[7] * w[2],
+                             r[2] * w[0] + r[5] * w[1] + r[8] * w[2]};
+  const double om[3] = {r[0] * trunk[0] + r[3] * trunk[1] + r[6] * trunk[2],
+                        r[1] * trunk[0] + r[4] * trunk[1] + r[7] * trunk[2],
+                        r[2] * trunk[0] + r[5] * trunk[1] + r[8] * trunk[2]};
+  v[0] -= om[1] * rel[2] - om[2] * rel[1];
+  v[1] -= om[2] * rel[0] - om[0] * rel[2];
+  v[2] -= om[0] * rel[1] - om[1] * rel[0];
+  return v;
+}
+
+BodySample PhysicsModel::Body() const {
+  BodySample b;
+  const mjtNum* q = d_->qpos;
+  b.x = q[0];
+  b.y = q[1];
+  b.z = q[2];
+  b.vx = d_->qvel[0];
+  b.vy = d_->qvel[1];
+  b.vz = d_->qvel[2];
+  const double w = q[3], x = q[4], y = q[5], z = q[6];
+  b.roll = std::atan2(2 * (w * x + y * z), 1 - 2 * (x * x + y * y));
+  b.pitch = std::asin(std::clamp(2 * (w * y - z * x), -1.0, 1.0));
+  b.yaw = std::atan2(2 * (w * z + x * y), 1 - 2 * (y * y + z * z));
+  // The free joint's angular velocity is in the trunk frame; the yaw rate is its world z part.
+  const mjtNum* r = d_->xmat + 9 * trunk_;
+  b.yaw_rate = r[6] * d_->qvel[3] + r[7] * d_->qvel[4] + r[8] * d_->qvel[5];
+  return b;
+}
+
+void PhysicsModel::Fill(TORVANE::LowState_refine& out) const {
+  std::memset(&out, 0, sizeof out);
+  out.head = TORVANE::HEAD;
+  out.levelFlag = TORVANE::LOW_LEVEL_FLAG;
+  const mjtNum* s = d_->sensordata;
+  for (int k = 0; k < 4; ++k) out.imu.quaternion[k] = static_cast<float>(s[quat_adr_ + k]);
+  for (int k = 0; k < 3; ++k) {
+    out.imu.gyroscope[k] = static_cast<float>(s[gyro_adr_ + k]);
+    out.imu.accelerometer[k] = static_cast<float>(s[acc_adr_ + k]);
+  }
+  const BodySample b = Body();
+  out.imu.rpy = {static_cast<float>(b.roll), static_cast<float>(b.pitch),
+                 static_cast<float>(b.yaw)};
+  out.imu.temperature = 35;
+  for (int j = 0; j < 12; ++j) {
+    TORVANE::MotorState_refine& m = out.motorState[j];
+    m.mode = targets_[j].mode;
+    m.q = static_cast<float>(q(j));
+    m.dq = static_cast<float>(dq(j));
+    m.ddq = Saturate16(d_->qacc[dof_[j]]);
+    m.tauEst = Saturate16(applied_[j] * 256.0);
+    m.q_raw = m.q;
+    m.dq_raw = m.dq;
+    m.ddq_raw = m.ddq;
+    m.temperature = static_cast<int8_t>(std::clamp(temperature_[j], -128.0, 127.0));
+  }
+  out.bms.version_h = 1;
+  out.bms.version_l = 2;
+  out.bms.SOC = static_cast<uint8_t>(std::lround(charge_));
+  out.bms.current = -static_cast<int32_t>(1000 + 50 * (100.0 - charge_));  // [mA], discharging
+  out.bms.BQ_NTC = {30, 31};
+  out.bms.MCU_NTC = {33, 33};
+  const double cell_mv = 3300.0 + 900.0 * charge_ / 100.0;
+  for (auto& c : out.bms.cell_vol) c = static_cast<uint8_t>(cell_mv / 32.0);
+  for (int leg = 0; leg < 4; ++leg) {
+    // Newtons, as the contact sensors measure them.
+    out.footForce[leg] = Saturate16(std::round(FootForce(leg)));
+    out.footForceEst[leg] = out.footForce[leg];
+  }
+  out.tick = static_cast<uint32_t>(std::llround(time_s_ * 1000.0));
+}
+
+}  // namespace torvane_sim

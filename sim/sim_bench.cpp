@@ -1,0 +1,196 @@
+// The emulator's speed, printed as a Markdown section: the physics model's real-time factor
+// at 1 kHz on one core beside the simple joint model's, and the answer latency of torvane-sim
+// in lockstep with each engine, measured in the same run.
+//   sim_bench [simulated-seconds] [lockstep-cycles]
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "leg_model.h"
+#include "model_path.h"
+#include "physics_model.h"
+#include "torvane/udp.h"
+
+extern char** environ;
+
+namespace {
+
+using torvane_sim::MotorTarget;
+
+double Now(clockid_t clock = CLOCK_MONOTONIC) {
+  timespec t{};
+  clock_gettime(clock, &t);
+  return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
+}
+
+// A command that stands the robot up from lying and holds it: the work of a real session.
+TORVANE::LowCmd_refine StandCommand(float a) {
+  TORVANE::LowCmd_refine cmd{};
+  const float stand[3] = {0.0f, 0.67f, -1.3f}, lying[3] = {0.0f, 2.2f, -2.58f};
+  for (int j = 0; j < 12; ++j) {
+    TORVANE::MotorCmd_refine& m = cmd.motorCmd[j];
+    m.mode = 10;
+    m.q = (1 - a) * lying[j % 3] + a * stand[j % 3];
+    m.Kp = 80 * 32;
+    m.Kd = 2 * 16;
+  }
+  return cmd;
+}
+
+struct Speed {
+  double wall = 0, cpu = 0;  // simulated seconds per wall second, per second on the CPU
+};
+
+template <typename Model>
+Speed RealTimeFactor(Model& model, double simulated, double period) {
+  TORVANE::LowState_refine state{};
+  const int periods = static_cast<int>(simulated / period);
+  const double start = Now(), start_cpu = Now(CLOCK_THREAD_CPUTIME_ID);
+  for (int i = 0; i < periods; ++i) {
+    if (i % 50 == 0) model.Command(StandCommand(std::min(1.0f, i * 0.0005f)));
+    model.Step();
+    model.Fill(state);
+  }
+  return {simulated / (Now() - start), simulated / (Now(CLOCK_THREAD_CPUTIME_ID) - start_cpu)};
+}
+
+// The old joint model steps by a given time; this gives it the physics model's interface.
+struct SimpleModel {
+  explicit SimpleModel(double p) : period(p) {}
+  torvane_sim::LegModel legs{TORVANE::LeggedType::Zorvan};
+  double period;
+  void Command(const TORVANE::LowCmd_refine& cmd) { legs.Command(cmd); }
+  void Step() { legs.Step(period); }
+  void Fill(TORVANE::LowState_refine& out) const { legs.Fill(out); }
+};
+
+struct Latency {
+  double median_us = 0, p99_us = 0;
+  bool ok = false;
+};
+
+// Round trips of `cycles` low-level commands to torvane-sim in lockstep with `engine`.
+Latency LockstepLatency(const std::string& sim, const char* engine, int cycles, uint16_t port) {
+  Latency result;
+  const std::string port_text = std::to_string(port);
+  std::vector<std::string> args = {sim,          "--level", "low",      "--lockstep",
+                                   "--port",     port_text, "--engine", engine,
+                                   "--duration", "120",     "--rate",   "1000"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int out[2];
+  if (pipe(out) != 0) return result;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  if (spawned != 0) return result;
+  std::string seen;
+  char buf[512];
+  while (seen.find("level on") == std::string::npos) {  // until it listens
+    pollfd p{out[0], POLLIN, 0};
+    if (poll(&p, 1, 10000) != 1) break;
+    const ssize_t n = read(out[0], buf, sizeof buf);
+    if (n <= 0) break;
+    seen.append(buf, static_cast<size_t>(n));
+  }
+  if (seen.find("level on") != std::string::npos) {
+    TORVANE::UDP udp(TORVANE::LOW_LEVEL_FLAG, static_cast<uint16_t>(port + 1), "127.0.0.1", port);
+    TORVANE::LowCmd cmd{};
+    udp.InitCmdData(cmd);
+    std::vector<double> times;
+    for (int i = 0; i < cycles; ++i) {
+      for (int j = 0; j < 12; ++j) {
+        cmd.motorCmd[j].Kp = 80;
+        cmd.motorCmd[j].Kd = 2;
+        cmd.motorCmd[j].q = j % 3 == 1 ? 0.67f : (j % 3 == 2 ? -1.3f : 0.0f);
+      }
+      const double start = Now();
+      udp.SetSend(cmd);
+      udp.Send();
+      pollfd p{udp.socketfd, POLLIN, 0};
+      if (poll(&p, 1, 1000) != 1) break;
+      udp.Recv();
+      times.push_back(Now() - start);
+    }
+    if (static_cast<int>(times.size()) == cycles) {
+      std::sort(times.begin(), times.end());
+      result.median_us = times[times.size() / 2] * 1e6;
+      result.p99_us = times[times.size() * 99 / 100] * 1e6;
+      result.ok = true;
+    }
+  }
+  kill(pid, SIGINT);
+  while (read(out[0], buf, sizeof buf) > 0) {
+  }
+  close(out[0]);
+  waitpid(pid, nullptr, 0);
+  return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const double simulated = argc > 1 ? std::atof(argv[1]) : 20.0;
+  const int cycles = argc > 2 ? std::atoi(argv[2]) : 5000;
+  const double period = 0.001;
+  const std::string model_path = torvane_sim::FindModel("quadruped.xml");
+  std::string error;
+  auto physics =
+      torvane_sim::PhysicsModel::Load(model_path, TORVANE::LeggedType::Zorvan, period, error);
+  if (!physics) {
+    std::fprintf(stderr, "sim_bench: %s\n", error.c_str());
+    return 1;
+  }
+  const Speed rtf_physics = RealTimeFactor(*physics, simulated, period);
+  SimpleModel simple(period);
+  const Speed rtf_simple = RealTimeFactor(simple, simulated, period);
+
+  char exe[4096];
+  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  std::string dir = n > 0 ? std::string(exe, static_cast<size_t>(n)) : "./sim_bench";
+  dir = dir.substr(0, dir.rfind('/'));
+  const uint16_t port = static_cast<uint16_t>(40000 + getpid() % 20000);
+  const Latency lat_physics = LockstepLatency(dir + "/torvane-sim", "physics", cycles, port);
+  const Latency lat_simple = LockstepLatency(dir + "/torvane-sim", "simple", cycles, port);
+
+  std::printf(
+      "\n## torvane-sim: physics speed\n\n"
+      "Real-time factor at 1 kHz (simulated seconds per wall second, one core; a stand-up and\n"
+      "hold, %.0f simulated seconds, stepping and packing the state each period):\n\n"
+      "| engine | real-time factor (wall) | on the CPU alone | goal |\n|---|---:|---:|---:|\n"
+      "| physics (rigid bodies) | %.1f | %.1f | >= 20 |\n"
+      "| simple joint model | %.0f | %.0f | - |\n\n"
+      "The wall figure counts whatever else the machine runs meanwhile; the CPU figure counts\n"
+      "only the emulator's own thread.\n\n",
+      simulated, rtf_physics.wall, rtf_physics.cpu, rtf_simple.wall, rtf_simple.cpu);
+  std::printf(
+      "Answer latency in lockstep at 1 kHz on 127.0.0.1 (us, %d low-level command-to-state round\n"
+      "trips, client included):\n\n"
+      "| engine | median | 99th percentile |\n|---|---:|---:|\n",
+      cycles);
+  for (const auto& [name, lat] :
+       {std::make_pair("physics", lat_physics), std::make_pair("simple", lat_simple)}) {
+    if (lat.ok) {
+      std::printf("| %s | %.1f | %.1f |\n", name, lat.median_us, lat.p99_us);
+    } else {
+      std::printf("| %s | failed | failed |\n", name);
+    }
+  }
+  std::printf("\nThe difference between the two lines is the physics' own cost per answer.\n");
+  return lat_physics.ok && lat_simple.ok ? 0 : 1;
+}

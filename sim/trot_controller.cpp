@@ -1,0 +1,237 @@
+#include "trot_controller.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "torvane/packing.h"
+
+namespace torvane_sim {
+namespace {
+
+// The geometry of quadruped.xml: hips relative to the trunk's centre, thigh and calf lengths,
+// the foot's radius.
+constexpr double kHipX = 0.19, kHipY = 0.12, kHipZ = 0.06;
+constexpr double kLink = 0.2, kFootRadius = 0.02;
+
+constexpr double kNominalHeight = 0.27;  // [m]; HighCmd.bodyHeight is an offset from it
+constexpr double kFootRaise = 0.07;      // [m]; HighCmd.footRaiseHeight is an offset from it
+constexpr double kGaitPeriod = 0.32;     // [s] one full trot cycle; each pair swings half
+constexpr double kStandUp = 1.5;         // [s] from lying to standing
+constexpr double kAccel = 2.0;           // [m/s^2] how fast the gait speeds up
+constexpr double kYawAccel = 4.0;        // [rad/s^2]
+constexpr double kTurn = 1.0;            // [rad/s] how fast the commanded attitude is taken
+constexpr double kRaibert = 0.05;        // [s] touchdown shift per m/s of velocity error
+constexpr double kLevel = 1.0;           // leg length change per trunk tilt [m / (m rad)]
+constexpr double kTrim = 1.0;            // [1/s] integral gain of the velocity trim
+constexpr double kKp = 60, kKd = 1.5;    // joint gains while standing and walking
+constexpr uint8_t kWalkMode = 2;
+
+double Finite(float v) {
+  return std::isfinite(v) ? v : 0.0;
+}
+
+double Toward(double current, double target, double step) {
+  return current + std::clamp(target - current, -step, step);
+}
+
+// A vector of the level heading frame in the frame of the trunk tilted by roll and pitch.
+std::array<double, 3> Untilt(double roll, double pitch, const std::array<double, 3>& v) {
+  const double cr = std::cos(roll), sr = std::sin(roll), cp = std::cos(pitch), sp = std::sin(pitch);
+  // (Ry(pitch) Rx(roll))^T v
+  const double x = cp * v[0] - sp * v[2];
+  const double z = sp * v[0] + cp * v[2];
+  return {x, cr * v[1] + sr * z, -sr * v[1] + cr * z};
+}
+
+// A vector of the level frame in the frame of a trunk posed at roll, pitch and yaw.
+std::array<double, 3> Posed(double roll, double pitch, double yaw, const std::array<double, 3>& v) {
+  const double c = std::cos(yaw), s = std::sin(yaw);
+  return Untilt(roll, pitch, {c * v[0] + s * v[1], -s * v[0] + c * v[1], v[2]});
+}
+
+// Foot position relative to its hip, trunk frame, from a leg's joint angles.
+std::array<double, 3> Forward(const std::array<double, 3>& q) {
+  const double phi = q[1] + q[2];
+  const double x = -kLink * (std::sin(q[1]) + std::sin(phi));
+  const double d = kLink * (std::cos(q[1]) + std::cos(phi));
+  return {x, d * std::sin(q[0]), -d * std::cos(q[0])};
+}
+
+// Joint torques that make the foot push on the ground with `force` (trunk frame): J^T f.
+std::array<double, 3> PushTorques(const std::array<double, 3>& q, const std::array<double, 3>& f) {
+  std::array<double, 3> tau{};
+  const std::array<double, 3> p = Forward(q);
+  for (int j = 0; j < 3; ++j) {
+    std::array<double, 3> moved = q;
+    moved[j] += 1e-5;
+    const std::array<double, 3> pj = Forward(moved);
+    for (int k = 0; k < 3; ++k) tau[j] += (pj[k] - p[k]) / 1e-5 * f[k];
+  }
+  return tau;
+}
+
+}  // namespace
+
+TrotController::TrotController(PhysicsModel& robot) : robot_(robot) {
+  for (int j = 0; j < 12; ++j) lying_[j] = last_[j] = robot.q(j);
+}
+
+std::array<double, 3> TrotController::Inverse(const std::array<double, 3>& foot) {
+  // Hip: the leg swings in the plane through its hip axis; then thigh and calf in that plane,
+  // knee back (calf angle negative).
+  const double r = std::max(0.05, std::hypot(foot[1], foot[2]));
+  const double hip = std::atan2(foot[1], -foot[2]);
+  const double reach = std::clamp(std::hypot(foot[0], r), 0.08, 2 * kLink - 0.005);
+  const double calf = -std::acos(std::clamp(reach * reach / (2 * kLink * kLink) - 1, -1.0, 1.0));
+  const double thigh = std::atan2(-foot[0], r) - 0.5 * calf;
+  return {hip, thigh, calf};
+}
+
+void TrotController::Step(double period) {
+  const bool walk = cmd_.mode == kWalkMode && time_s_ >= kStandUp;
+  const double vx = walk ? std::clamp(Finite(cmd_.velocity[0]), -0.6, 0.6) : 0.0;
+  const double vy = walk ? std::clamp(Finite(cmd_.velocity[1]), -0.3, 0.3) : 0.0;
+  const double wz = walk ? std::clamp(Finite(cmd_.yawSpeed), -2.0, 2.0) : 0.0;
+  vx_ = Toward(vx_, vx, kAccel * period);
+  vy_ = Toward(vy_, vy, kAccel * period);
+  wz_ = Toward(wz_, wz, kYawAccel * period);
+  height_ = Toward(height_, kNominalHeight + std::clamp(Finite(cmd_.bodyHeight), -0.08, 0.03),
+                   0.1 * period);
+  roll_ = Toward(roll_, std::clamp(Finite(cmd_.euler[0]), -0.4, 0.4), kTurn * period);
+  pitch_ = Toward(pitch_, std::clamp(Finite(cmd_.euler[1]), -0.4, 0.4), kTurn * period);
+  yaw_ = Toward(yaw_, std::clamp(Finite(cmd_.euler[2]), -0.4, 0.4), kTurn * period);
+  const double raise = kFootRaise + std::clamp(Finite(cmd_.footRaiseHeight), -0.04, 0.04);
+  // The gait keeps stepping while walk mode is on, and finishes its cycle when it goes off.
+  if (walk) walking_ = true;
+  if (walking_) {
+    const double before = phase_;
+    phase_ = std::fmod(phase_ + period / kGaitPeriod, 1.0);
+    const bool cycle_done = phase_ < before;
+    if (!walk && cycle_done && std::fabs(vx_) + std::fabs(vy_) + std::fabs(wz_) < 1e-3) {
+      walking_ = false;
+      phase_ = 0;
+    }
+  }
+
+  const BodySample body = robot_.Body();
+  const double c = std::cos(body.yaw), s = std::sin(body.yaw);
+  const double vx_body = c * body.vx + s * body.vy, vy_body = -s * body.vx + c * body.vy;
+  const double stance_time = 0.5 * kGaitPeriod;
+  // Slipping feet and lagging joints make the gait cover less or more ground than it steps
+  // for: a slow integral of the velocity error trims what it steps for.
+  if (walking_) {
+    trim_x_ = std::clamp(trim_x_ + kTrim * period * (vx_ - vx_body), -0.3, 0.3);
+    trim_y_ = std::clamp(trim_y_ + kTrim * period * (vy_ - vy_body), -0.3, 0.3);
+    trim_w_ = std::clamp(trim_w_ + kTrim * period * (wz_ - body.yaw_rate), -0.5, 0.5);
+  } else {
+    trim_x_ = trim_y_ = trim_w_ = 0;
+  }
+  const double step_vx = vx_ + trim_x_, step_vy = vy_ + trim_y_, step_wz = wz_ + trim_w_;
+
+  std::array<MotorTarget, 12> targets{};
+  const double weight = robot_.TotalMass() * 9.81;
+  int stance_legs = 0;
+  std::array<bool, 4> stance{};
+  for (int leg = 0; leg < 4; ++leg) {
+    const double phase = std::fmod(phase_ + (leg == 0 || leg == 3 ? 0.0 : 0.5), 1.0);
+    stance[leg] = !walking_ || phase < 0.5;
+    stance_legs += stance[leg];
+  }
+  const double a = std::min(1.0, time_s_ / kStandUp);
+  const double rise = a * a * (3 - 2 * a);
+  for (int leg = 0; leg < 4; ++leg) {
+    const double hx = leg < 2 ? kHipX : -kHipX;
+    const double hy = leg % 2 ? kHipY : -kHipY;
+    // Half a stance's travel of the ground under this foot, trunk frame: the body's velocity
+    // plus the yaw rate carrying the foot around the trunk's centre.
+    const double step_x = 0.5 * stance_time * (step_vx - step_wz * hy);
+    const double step_y = 0.5 * stance_time * (step_vy + step_wz * hx);
+    double fx = 0, fy = 0, fz = -(height_ + kHipZ - kFootRadius);
+    if (walking_) {
+      // Diagonal pairs: FR with RL, FL with RR, half a cycle apart.
+      const double phase = std::fmod(phase_ + (leg == 0 || leg == 3 ? 0.0 : 0.5), 1.0);
+      const double land_x = step_x + kRaibert * (vx_body - vx_);
+      const double land_y = step_y + kRaibert * (vy_body - vy_);
+      if (phase < 0.5) {  // stance: the foot moves back under the body
+        const double u = phase / 0.5;
+        fx = land_x + (-step_x - land_x) * u;
+        fy = land_y + (-step_y - land_y) * u;
+      } else {  // swing: forward to the next touchdown, lifted
+        const double u = (phase - 0.5) / 0.5;
+        const double blend = 0.5 - 0.5 * std::cos(M_PI * u);
+        fx = -step_x + (land_x + step_x) * blend;
+        fy = -step_y + (land_y + step_y) * blend;
+        fz += raise * std::sin(M_PI * u);
+      }
+    }
+    // A trunk tilted off its commanded attitude gets its high side's legs shortened and its
+    // low side's lengthened.
+    fz += kLevel * ((body.roll - roll_) * hy - (body.pitch - pitch_) * hx);
+    // The commanded attitude: the feet's places turned into the frame of the posed trunk.
+    std::array<double, 3> foot = Posed(roll_, pitch_, yaw_, {hx + fx, hy + fy, kHipZ + fz});
+    foot[0] -= hx;
+    foot[1] -= hy;
+    foot[2] -= kHipZ;
+    const std::array<double, 3> q = Inverse(foot);
+    // Legs on the ground carry the weight: their push is fed forward, the gains only correct.
+    std::array<double, 3> push{};
+    if (stance[leg]) {
+      push =
+          PushTorques(q, Untilt(body.roll, body.pitch, {0.0, 0.0, -rise * weight / stance_legs}));
+    }
+    for (int j = 0; j < 3; ++j) {
+      MotorTarget& t = targets[3 * leg + j];
+      const double target = (1 - rise) * lying_[3 * leg + j] + rise * q[j];
+      t.mode = 10;
+      t.q = static_cast<float>(target);
+      t.dq = time_s_ > 0 ? static_cast<float>((target - last_[3 * leg + j]) / period) : 0.0f;
+      t.tau = static_cast<float>(push[j]);
+      t.kp = static_cast<float>(kKp);
+      t.kd = static_cast<float>(kKd);
+      last_[3 * leg + j] = target;
+    }
+  }
+  robot_.SetTargets(targets);
+  robot_.Step();
+  time_s_ += period;
+}
+
+void TrotController::Fill(TORVANE::HighState& out) const {
+  std::memset(&out, 0, sizeof out);
+  TORVANE::LowState_refine raw;
+  robot_.Fill(raw);
+  TORVANE::LowState low;
+  TORVANE::refineState(low, raw);
+  out.head = TORVANE::HEAD;
+  out.levelFlag = TORVANE::HIGH_LEVEL_FLAG;
+  out.imu = low.imu;
+  out.motorState = low.motorState;
+  out.bms = low.bms;
+  out.footForce = low.footForce;
+  out.footForceEst = low.footForceEst;
+  const BodySample body = robot_.Body();
+  const double c = std::cos(body.yaw), s = std::sin(body.yaw);
+  out.mode = cmd_.mode;
+  out.gaitType = cmd_.gaitType;
+  out.progress = static_cast<float>(std::min(1.0, time_s_ / kStandUp));
+  out.footRaiseHeight = static_cast<float>(kFootRaise);
+  out.position = {static_cast<float>(body.x), static_cast<float>(body.y),
+                  static_cast<float>(body.z)};
+  out.bodyHeight = static_cast<float>(body.z);
+  // Velocity in the trunk's heading frame, as commanded.
+  out.velocity = {static_cast<float>(c * body.vx + s * body.vy),
+                  static_cast<float>(-s * body.vx + c * body.vy), static_cast<float>(body.vz)};
+  out.yawSpeed = static_cast<float>(body.yaw_rate);
+  out.rangeObstacle = {5.0f, 5.0f, 5.0f, 5.0f};
+  for (int leg = 0; leg < 4; ++leg) {
+    const std::array<double, 3> p = robot_.FootInBody(leg), v = robot_.FootVelocityInBody(leg);
+    out.footPosition2Body[leg] = {static_cast<float>(p[0]), static_cast<float>(p[1]),
+                                  static_cast<float>(p[2])};
+    out.footSpeed2Body[leg] = {static_cast<float>(v[0]), static_cast<float>(v[1]),
+                               static_cast<float>(v[2])};
+  }
+  out.wirelessRemote = cmd_.wirelessRemote;
+}
+
+}  // namespace torvane_sim
