@@ -10,7 +10,9 @@ namespace {
 
 const dds_data_representation_id_t kXcdr1[] = {DDS_DATA_REPRESENTATION_XCDR1};
 
-dds_qos_t* WriterQos() {
+}  // namespace
+
+dds_qos_t* CreateWriterQos() {
   dds_qos_t* qos = dds_create_qos();
   dds_qset_reliability(qos, DDS_RELIABILITY_RELIABLE, 0);
   dds_qset_history(qos, DDS_HISTORY_KEEP_LAST, 1);
@@ -19,7 +21,7 @@ dds_qos_t* WriterQos() {
   return qos;
 }
 
-dds_qos_t* ReaderQos() {
+dds_qos_t* CreateReaderQos() {
   dds_qos_t* qos = dds_create_qos();
   dds_qset_reliability(qos, DDS_RELIABILITY_BEST_EFFORT, 0);
   dds_qset_history(qos, DDS_HISTORY_KEEP_LAST, 1);
@@ -27,8 +29,6 @@ dds_qos_t* ReaderQos() {
   dds_qset_data_representation(qos, 1, kXcdr1);
   return qos;
 }
-
-}  // namespace
 
 DdsLink::~DdsLink() {
   if (participant_ > 0) dds_delete(participant_);  // deletes everything it owns
@@ -52,7 +52,7 @@ bool DdsLink::Open(uint32_t domain, const std::string& ros_namespace, bool high_
       {Stream::kImu, "imu", &sensor_msgs_msg_dds__Imu__desc},
       {Stream::kOdom, "odom", &nav_msgs_msg_dds__Odometry__desc},
   };
-  dds_qos_t* wqos = WriterQos();
+  dds_qos_t* wqos = CreateWriterQos();
   for (const Out& o : outs) {
     if (o.stream == Stream::kOdom && !high_level) continue;
     const std::string topic_name = TopicName(ros_namespace, o.name);
@@ -74,7 +74,7 @@ bool DdsLink::Open(uint32_t domain, const std::string& ros_namespace, bool high_
       high_level ? &geometry_msgs_msg_dds__Twist__desc : &sensor_msgs_msg_dds__JointState__desc;
   const dds_entity_t topic =
       dds_create_topic(participant_, in_type, in_name.c_str(), nullptr, nullptr);
-  dds_qos_t* rqos = ReaderQos();
+  dds_qos_t* rqos = CreateReaderQos();
   reader_ = topic < 0 ? topic : dds_create_reader(participant_, topic, rqos, nullptr);
   dds_delete_qos(rqos);
   if (reader_ < 0) {

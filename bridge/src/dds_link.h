@@ -16,6 +16,10 @@ namespace torvane_bridge {
 
 enum class Stream { kJointStates, kImu, kOdom };
 
+// The QoS of the bridge's writers and readers (callers delete them with dds_delete_qos).
+dds_qos_t* CreateWriterQos();
+dds_qos_t* CreateReaderQos();
+
 class DdsLink {
  public:
   DdsLink() = default;
