@@ -24,7 +24,8 @@ dds_qos_t* CreateWriterQos() {
 dds_qos_t* CreateReaderQos() {
   dds_qos_t* qos = dds_create_qos();
   dds_qset_reliability(qos, DDS_RELIABILITY_BEST_EFFORT, 0);
-  dds_qset_history(qos, DDS_HISTORY_KEEP_LAST, 1);
+  // Deep enough that every sample between two takes is looked at (and a bad one counted).
+  dds_qset_history(qos, DDS_HISTORY_KEEP_LAST, 16);
   dds_qset_durability(qos, DDS_DURABILITY_VOLATILE);
   dds_qset_data_representation(qos, 1, kXcdr1);
   return qos;

@@ -2,7 +2,7 @@
 // rt/<namespace>/, writers for the robot's state and a reader for its commands.
 //
 // QoS: writers reliable, keep-last 1, volatile, so that ROS 2's default (reliable) readers and
-// its sensor-data (best-effort) readers both match; readers best-effort, keep-last 1, which
+// its sensor-data (best-effort) readers both match; readers best-effort, keep-last 16, which
 // match reliable and best-effort publishers alike. Both use plain CDR (XCDR1), ROS 2's
 // encoding. A writer never waits for a slow reader: keep-last drops what is not yet delivered.
 #pragma once
