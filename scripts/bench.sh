@@ -15,4 +15,8 @@ build/bench/bench/cycle_bench --benchmark_out="$out/cycle.json" --benchmark_out_
 PYTHONPATH=build/bench/python "$python" bench/python_cycle.py "$out/python.json" 20000 | quiet
 "$python" bench/report.py "$out/checksum.json" "$out/cycle.json" "$out/python.json" \
   docs/performance.md "$(c++ --version | head -n 1)"
+# The DDS bridge (loopback only): added latency beside ddsperf's, missed cycles with a slow
+# subscriber over TORVANE_BRIDGE_BENCH_SECONDS (default 60).
+bridge/bench/bridge_bench.sh build/bench "$out/bridge.md"
+cat "$out/bridge.md" >>docs/performance.md
 cat docs/performance.md

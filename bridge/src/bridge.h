@@ -29,6 +29,7 @@ namespace torvane_bridge {
 struct Tally {
   std::atomic<uint64_t> cycles{0};         // commands sent
   std::atomic<uint64_t> missed{0};         // cycle slots passed without a send
+  std::atomic<uint64_t> first_missed{0};   // cycles sent before the first miss
   std::atomic<uint64_t> max_late_us{0};    // largest lateness of a cycle's start
   std::atomic<uint64_t> safe_cycles{0};    // cycles that sent the safe command
   std::atomic<uint64_t> trips{0};          // cycles in which the guard switched the legs off
@@ -66,6 +67,7 @@ class Bridge {
     TORVANE::LowState low{};
   };
 
+  void RaisePriority(int priority, const char* thread);
   void CycleLoop();
   void ReceiveLoop();
   void OnCommand(const void* sample);

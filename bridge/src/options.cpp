@@ -38,7 +38,8 @@ const char kHelp[] =
     "  --position-margin RAD   position protection margin (default 0.087)\n"
     "  --max-speed V           cmd_vel linear x and y clamped to +-V [m/s] (default 1)\n"
     "  --max-yaw-rate W        cmd_vel angular z clamped to +-W [rad/s] (default 2)\n"
-    "  --priority N            SCHED_FIFO priority 1..99 for the cycle thread (default: none)\n"
+    "  --priority N            SCHED_FIFO priority 1..99 for the cycle thread, one less for the\n"
+    "                          receive thread (default: none)\n"
     "  --duration S            stop after S seconds (default: run until SIGINT/SIGTERM)\n"
     "  --help                  this text\n";
 

@@ -24,7 +24,7 @@ struct Options {
   double position_margin = 0.087;  // PositionProtect margin [rad]
   double max_speed = 1.0;          // |cmd_vel linear x, y| at most [m/s]
   double max_yaw_rate = 2.0;       // |cmd_vel angular z| at most [rad/s]
-  int priority = 0;                // SCHED_FIFO priority of the cycle thread; 0: none
+  int priority = 0;  // SCHED_FIFO priority of the cycle thread (receive: one less); 0: none
   double duration_s = 0.0;         // 0: until SIGINT or SIGTERM
 };
 
