@@ -91,12 +91,12 @@ bool Bridge::Open() {
     return false;
   }
   const std::string ns = TopicName(options_.ros_namespace, "");
-  std::printf("torvane-bridge: %s level, robot %s:%u from port %u, %g Hz; DDS domain %u, "
-              "topics %s{joint_states,imu%s}\n",
-              high ? "high" : "low", options_.robot_address.c_str(),
-              static_cast<unsigned>(options_.robot_port),
-              static_cast<unsigned>(options_.local_port), options_.rate_hz, options_.domain,
-              ns.c_str(), high ? ",odom,cmd_vel" : ",joint_commands");
+  std::printf(
+      "torvane-bridge: %s level, robot %s:%u from port %u, %g Hz; DDS domain %u, "
+      "topics %s{joint_states,imu%s}\n",
+      high ? "high" : "low", options_.robot_address.c_str(),
+      static_cast<unsigned>(options_.robot_port), static_cast<unsigned>(options_.local_port),
+      options_.rate_hz, options_.domain, ns.c_str(), high ? ",odom,cmd_vel" : ",joint_commands");
   std::fflush(stdout);
   return true;
 }
@@ -260,9 +260,9 @@ void Bridge::PrintTally() const {
       "late, safe %llu, guard trips %llu\n"
       "torvane-bridge: states %llu (rejected %llu), published %llu (errors %llu); commands %llu "
       "(refused %llu)\n",
-      v(tally_.cycles), v(tally_.missed), v(tally_.first_missed), v(tally_.max_late_us), v(tally_.safe_cycles),
-      v(tally_.trips), v(tally_.states), v(tally_.bad_states), v(tally_.published),
-      v(tally_.publish_errors), v(tally_.commands), v(tally_.rejected));
+      v(tally_.cycles), v(tally_.missed), v(tally_.first_missed), v(tally_.max_late_us),
+      v(tally_.safe_cycles), v(tally_.trips), v(tally_.states), v(tally_.bad_states),
+      v(tally_.published), v(tally_.publish_errors), v(tally_.commands), v(tally_.rejected));
   std::fflush(stdout);
 }
 

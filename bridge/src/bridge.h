@@ -27,18 +27,18 @@ namespace torvane_bridge {
 
 // Tally of a run, printed at the end.
 struct Tally {
-  std::atomic<uint64_t> cycles{0};         // commands sent
-  std::atomic<uint64_t> missed{0};         // cycle slots passed without a send
-  std::atomic<uint64_t> first_missed{0};   // cycles sent before the first miss
-  std::atomic<uint64_t> max_late_us{0};    // largest lateness of a cycle's start
-  std::atomic<uint64_t> safe_cycles{0};    // cycles that sent the safe command
-  std::atomic<uint64_t> trips{0};          // cycles in which the guard switched the legs off
-  std::atomic<uint64_t> states{0};         // valid state datagrams received
-  std::atomic<uint64_t> bad_states{0};     // datagrams rejected by the endpoint
-  std::atomic<uint64_t> published{0};      // state samples written (all topics)
+  std::atomic<uint64_t> cycles{0};        // commands sent
+  std::atomic<uint64_t> missed{0};        // cycle slots passed without a send
+  std::atomic<uint64_t> first_missed{0};  // cycles sent before the first miss
+  std::atomic<uint64_t> max_late_us{0};   // largest lateness of a cycle's start
+  std::atomic<uint64_t> safe_cycles{0};   // cycles that sent the safe command
+  std::atomic<uint64_t> trips{0};         // cycles in which the guard switched the legs off
+  std::atomic<uint64_t> states{0};        // valid state datagrams received
+  std::atomic<uint64_t> bad_states{0};    // datagrams rejected by the endpoint
+  std::atomic<uint64_t> published{0};     // state samples written (all topics)
   std::atomic<uint64_t> publish_errors{0};
-  std::atomic<uint64_t> commands{0};       // command samples taken and used
-  std::atomic<uint64_t> rejected{0};       // command samples refused
+  std::atomic<uint64_t> commands{0};  // command samples taken and used
+  std::atomic<uint64_t> rejected{0};  // command samples refused
 };
 
 class Bridge {

@@ -59,8 +59,8 @@ bool DdsLink::Open(uint32_t domain, const std::string& ros_namespace, bool high_
     const std::string topic_name = TopicName(ros_namespace, o.name);
     const dds_entity_t topic =
         dds_create_topic(participant_, o.type, topic_name.c_str(), nullptr, nullptr);
-    const dds_entity_t writer = topic < 0 ? topic : dds_create_writer(participant_, topic, wqos,
-                                                                      nullptr);
+    const dds_entity_t writer =
+        topic < 0 ? topic : dds_create_writer(participant_, topic, wqos, nullptr);
     if (writer < 0) {
       dds_delete_qos(wqos);
       error = "cannot create the writer of " + topic_name + ": " + dds_strretcode(writer);

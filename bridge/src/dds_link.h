@@ -29,8 +29,7 @@ class DdsLink {
 
   // Joins `domain` and creates joint_states and imu, plus odom and cmd_vel at the high level or
   // joint_commands at the low level. Returns false with a one-line reason in `error`.
-  bool Open(uint32_t domain, const std::string& ros_namespace, bool high_level,
-            std::string& error);
+  bool Open(uint32_t domain, const std::string& ros_namespace, bool high_level, std::string& error);
 
   // Publishes a sample of the stream's type. Returns false if DDS refused it.
   bool Write(Stream stream, const void* sample);

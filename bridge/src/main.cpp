@@ -14,7 +14,8 @@ void OnSignal(int) {
 
 int main(int argc, char** argv) {
   torvane_bridge::Options options;
-  const int parsed = torvane_bridge::ParseOptions(argc, argv, std::getenv("ROS_DOMAIN_ID"), options);
+  const int parsed =
+      torvane_bridge::ParseOptions(argc, argv, std::getenv("ROS_DOMAIN_ID"), options);
   if (parsed == 1) return 0;
   if (parsed != 0) return 2;
 

@@ -114,9 +114,10 @@ int ParseOptions(int argc, char** argv, const char* ros_domain_id, Options& out)
     } else if (std::strcmp(arg, "--namespace") == 0) {
       std::string ns;
       if (!NormaliseNamespace(value, ns)) {
-        return Bad("not a ROS 2 namespace (letters, digits, _ and /; no token starts with a "
-                   "digit)",
-                   value);
+        return Bad(
+            "not a ROS 2 namespace (letters, digits, _ and /; no token starts with a "
+            "digit)",
+            value);
       }
       out.ros_namespace = ns;
     } else if (std::strcmp(arg, "--rate") == 0) {
@@ -142,10 +143,12 @@ int ParseOptions(int argc, char** argv, const char* ros_domain_id, Options& out)
       if (!InRange(value, 0.0, 50.0, d)) return Bad("--damping must be 0 to 50, not", value);
       out.damping = d;
     } else if (std::strcmp(arg, "--power-level") == 0) {
-      if (!ParseUnsigned(value, 10, u) || u == 0) return Bad("--power-level must be 1 to 10", value);
+      if (!ParseUnsigned(value, 10, u) || u == 0)
+        return Bad("--power-level must be 1 to 10", value);
       out.power_level = static_cast<int>(u);
     } else if (std::strcmp(arg, "--position-margin") == 0) {
-      if (!InRange(value, 0.0, 0.5, d)) return Bad("--position-margin must be 0 to 0.5, not", value);
+      if (!InRange(value, 0.0, 0.5, d))
+        return Bad("--position-margin must be 0 to 0.5, not", value);
       out.position_margin = d;
     } else if (std::strcmp(arg, "--max-speed") == 0) {
       if (!InRange(value, 0.0, 5.0, d)) return Bad("--max-speed must be 0 to 5, not", value);

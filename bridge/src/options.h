@@ -24,8 +24,8 @@ struct Options {
   double position_margin = 0.087;  // PositionProtect margin [rad]
   double max_speed = 1.0;          // |cmd_vel linear x, y| at most [m/s]
   double max_yaw_rate = 2.0;       // |cmd_vel angular z| at most [rad/s]
-  int priority = 0;  // SCHED_FIFO priority of the cycle thread (receive: one less); 0: none
-  double duration_s = 0.0;         // 0: until SIGINT or SIGTERM
+  int priority = 0;         // SCHED_FIFO priority of the cycle thread (receive: one less); 0: none
+  double duration_s = 0.0;  // 0: until SIGINT or SIGTERM
 };
 
 // Parses argv and the value of ROS_DOMAIN_ID (null when unset) into `out`. Returns 0 to run,

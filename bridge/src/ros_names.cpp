@@ -4,10 +4,10 @@
 
 namespace torvane_bridge {
 
-const std::array<const char*, 12> kJointNames = {
-    "FR_hip_joint", "FR_thigh_joint", "FR_calf_joint", "FL_hip_joint",
-    "FL_thigh_joint", "FL_calf_joint", "RR_hip_joint", "RR_thigh_joint",
-    "RR_calf_joint", "RL_hip_joint", "RL_thigh_joint", "RL_calf_joint"};
+const std::array<const char*, 12> kJointNames = {"FR_hip_joint", "FR_thigh_joint", "FR_calf_joint",
+                                                 "FL_hip_joint", "FL_thigh_joint", "FL_calf_joint",
+                                                 "RR_hip_joint", "RR_thigh_joint", "RR_calf_joint",
+                                                 "RL_hip_joint", "RL_thigh_joint", "RL_calf_joint"};
 
 int JointSlot(const char* name) {
   if (name == nullptr) return -1;
@@ -42,8 +42,7 @@ bool NormaliseNamespace(const std::string& text, std::string& out) {
 }
 
 std::string TopicName(const std::string& ros_namespace, const char* name) {
-  return ros_namespace.empty() ? std::string("rt/") + name
-                               : "rt/" + ros_namespace + "/" + name;
+  return ros_namespace.empty() ? std::string("rt/") + name : "rt/" + ros_namespace + "/" + name;
 }
 
 std::string FramePrefix(const std::string& ros_namespace) {

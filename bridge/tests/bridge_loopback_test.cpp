@@ -39,11 +39,16 @@ class BridgeLoopback : public ::testing::Test {
         std::vector<std::string>{TORVANE_SIM_PATH, "--level", level, "--port",
                                  std::to_string(robot_port), "--duration", "60"},
         std::vector<std::string>{}, dir + "/" + ns_ + "_sim.log");
-    std::vector<std::string> args = {TORVANE_BRIDGE_PATH,   "--level",
-                                     level,                 "--robot-port",
-                                     std::to_string(robot_port), "--local-port",
-                                     std::to_string(FreePort()), "--namespace",
-                                     ns_,                   "--duration",
+    std::vector<std::string> args = {TORVANE_BRIDGE_PATH,
+                                     "--level",
+                                     level,
+                                     "--robot-port",
+                                     std::to_string(robot_port),
+                                     "--local-port",
+                                     std::to_string(FreePort()),
+                                     "--namespace",
+                                     ns_,
+                                     "--duration",
                                      "60"};
     args.insert(args.end(), bridge_extra.begin(), bridge_extra.end());
     bridge_ = std::make_unique<ChildProcess>(
@@ -104,8 +109,7 @@ TEST_F(BridgeLoopback, LowLevelStandsOnJointCommandsAndGoesLimpWhenTheyStop) {
   ASSERT_TRUE(client.ok());
   std::array<double, 12> q{};
   ASSERT_TRUE(Within(15, [&] { return client.ReadJoints(q, 200); })) << bridge_->Output();
-  const std::array<double, 12> stand = {0, 0.67, -1.3, 0, 0.67, -1.3,
-                                        0, 0.67, -1.3, 0, 0.67, -1.3};
+  const std::array<double, 12> stand = {0, 0.67, -1.3, 0, 0.67, -1.3, 0, 0.67, -1.3, 0, 0.67, -1.3};
   const auto close_to_stand = [&] {
     for (int s = 0; s < 12; ++s) {
       if (std::fabs(q[s] - stand[s]) > 0.1) return false;
@@ -113,11 +117,13 @@ TEST_F(BridgeLoopback, LowLevelStandsOnJointCommandsAndGoesLimpWhenTheyStop) {
     return true;
   };
   ASSERT_TRUE(client.WaitCommandReader(false, 10000));
-  EXPECT_TRUE(Within(10, [&] {
-    client.SendBadJointCommand();  // refused; the good one after it counts
-    client.SendJointPositions(stand);
-    return client.ReadJoints(q, 20) && close_to_stand();
-  })) << "calf at " << q[2];
+  EXPECT_TRUE(Within(10,
+                     [&] {
+                       client.SendBadJointCommand();  // refused; the good one after it counts
+                       client.SendJointPositions(stand);
+                       return client.ReadJoints(q, 20) && close_to_stand();
+                     }))
+      << "calf at " << q[2];
   // No more commands: damping without stiffness, and the body's weight folds the legs.
   EXPECT_TRUE(Within(5, [&] { return client.ReadJoints(q, 100) && q[2] < -1.5; }))
       << "calf still at " << q[2];

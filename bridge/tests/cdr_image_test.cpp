@@ -109,10 +109,11 @@ TEST_F(CdrImage, JointStatesAsPublished) {
   DdsLink link;
   std::string error;
   ASSERT_TRUE(link.Open(TestDomain(), "r1", false, error)) << error;
-  const dds_entity_t reader = RosReader(&sensor_msgs_msg_dds__JointState__desc, "rt/r1/joint_states");
+  const dds_entity_t reader =
+      RosReader(&sensor_msgs_msg_dds__JointState__desc, "rt/r1/joint_states");
   std::array<TORVANE::MotorState, 20> motors{};
   for (int s = 0; s < 20; ++s) {
-    motors[s].q = 0.25f * s;         // slot 12..19 must not appear
+    motors[s].q = 0.25f * s;  // slot 12..19 must not appear
     motors[s].dq = -0.5f * s;
     motors[s].tauEst = 1.0f + s;
   }
@@ -164,15 +165,15 @@ TEST_F(CdrImage, JointStatesAsPublished) {
   Bytes(want, {0, 0});                    // 258 align the count
   Bytes(want, {0x0C, 0x00, 0x00, 0x00});  // 260 position: 12 doubles, already 8-aligned at 264
   Bytes(want, {0, 0, 0, 0, 0, 0, 0, 0});  // 264 position[0] 0.0
-  Bytes(want, {0, 0, 0, 0, 0, 0, 0xD0, 0x3F});  // 272 position[1] 0.25
+  Bytes(want, {0, 0, 0, 0, 0, 0, 0xD0, 0x3F});       // 272 position[1] 0.25
   for (int s = 2; s < 12; ++s) F64(want, 0.25 * s);  // 280..359
-  U32(want, 12);                          // 360 velocity: 12 doubles
-  Bytes(want, {0, 0, 0, 0});              // 364 align to 8
+  U32(want, 12);                                     // 360 velocity: 12 doubles
+  Bytes(want, {0, 0, 0, 0});                         // 364 align to 8
   for (int s = 0; s < 12; ++s) F64(want, -0.5 * s);  // 368..463
-  U32(want, 12);                          // 464 effort: 12 doubles
-  Bytes(want, {0, 0, 0, 0});              // 468 align to 8
-  Bytes(want, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F});  // 472 effort[0] 1.0
-  for (int s = 1; s < 12; ++s) F64(want, 1.0 + s);  // 480..567
+  U32(want, 12);                                     // 464 effort: 12 doubles
+  Bytes(want, {0, 0, 0, 0});                         // 468 align to 8
+  Bytes(want, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F});       // 472 effort[0] 1.0
+  for (int s = 1; s < 12; ++s) F64(want, 1.0 + s);   // 480..567
   ASSERT_EQ(want.size(), 4u + 568u);
 
   const std::vector<uint8_t> got = TakeSerialized(reader);
@@ -196,21 +197,21 @@ TEST_F(CdrImage, ImuAsPublished) {
   std::vector<uint8_t> want;
   Encapsulation(want);
   Stamp(want);
-  Bytes(want, {0x0C, 0x00, 0x00, 0x00});  // 8   header.frame_id length 12
-  Text(want, "r1/imu_link");              // 12..23
-  Bytes(want, {0, 0, 0, 0, 0, 0, 0xE0, 0xBF});  // 24  orientation.x -0.5 (the robot's [1])
-  F64(want, 0.25);                        // 32  orientation.y
-  F64(want, 1.0);                         // 40  orientation.z
-  Bytes(want, {0, 0, 0, 0, 0, 0, 0xE0, 0x3F});  // 48  orientation.w 0.5 (the robot's [0])
-  for (int i = 0; i < 9; ++i) F64(want, 0.0);   // 56  orientation_covariance: unknown
-  F64(want, 0.125);                       // 128 angular_velocity.x
-  F64(want, -2.0);                        // 136 .y
-  F64(want, 4.0);                         // 144 .z
-  for (int i = 0; i < 9; ++i) F64(want, 0.0);   // 152 angular_velocity_covariance
-  F64(want, 0.0);                         // 224 linear_acceleration.x
-  F64(want, 0.5);                         // 232 .y
+  Bytes(want, {0x0C, 0x00, 0x00, 0x00});           // 8   header.frame_id length 12
+  Text(want, "r1/imu_link");                       // 12..23
+  Bytes(want, {0, 0, 0, 0, 0, 0, 0xE0, 0xBF});     // 24  orientation.x -0.5 (the robot's [1])
+  F64(want, 0.25);                                 // 32  orientation.y
+  F64(want, 1.0);                                  // 40  orientation.z
+  Bytes(want, {0, 0, 0, 0, 0, 0, 0xE0, 0x3F});     // 48  orientation.w 0.5 (the robot's [0])
+  for (int i = 0; i < 9; ++i) F64(want, 0.0);      // 56  orientation_covariance: unknown
+  F64(want, 0.125);                                // 128 angular_velocity.x
+  F64(want, -2.0);                                 // 136 .y
+  F64(want, 4.0);                                  // 144 .z
+  for (int i = 0; i < 9; ++i) F64(want, 0.0);      // 152 angular_velocity_covariance
+  F64(want, 0.0);                                  // 224 linear_acceleration.x
+  F64(want, 0.5);                                  // 232 .y
   Bytes(want, {0, 0, 0, 0, 0, 0x80, 0x23, 0x40});  // 240 .z 9.75
-  for (int i = 0; i < 9; ++i) F64(want, 0.0);   // 248 linear_acceleration_covariance
+  for (int i = 0; i < 9; ++i) F64(want, 0.0);      // 248 linear_acceleration_covariance
   ASSERT_EQ(want.size(), 4u + 320u);
 
   const std::vector<uint8_t> got = TakeSerialized(reader);
@@ -235,24 +236,24 @@ TEST_F(CdrImage, OdometryAsPublished) {
   std::vector<uint8_t> want;
   Encapsulation(want);
   Stamp(want);
-  Bytes(want, {0x08, 0x00, 0x00, 0x00});  // 8   header.frame_id length 8
-  Text(want, "r1/odom");                  // 12..19
-  Bytes(want, {0x0D, 0x00, 0x00, 0x00});  // 20  child_frame_id length 13
-  Text(want, "r1/base_link");             // 24..36
-  Bytes(want, {0, 0, 0});                 // 37  align to 8
+  Bytes(want, {0x08, 0x00, 0x00, 0x00});        // 8   header.frame_id length 8
+  Text(want, "r1/odom");                        // 12..19
+  Bytes(want, {0x0D, 0x00, 0x00, 0x00});        // 20  child_frame_id length 13
+  Text(want, "r1/base_link");                   // 24..36
+  Bytes(want, {0, 0, 0});                       // 37  align to 8
   Bytes(want, {0, 0, 0, 0, 0, 0, 0xF8, 0x3F});  // 40  pose.pose.position.x 1.5
-  F64(want, -2.0);                        // 48  .y
-  F64(want, 0.25);                        // 56  .z
-  F64(want, 0.0);                         // 64  pose.pose.orientation.x
-  F64(want, 0.0);                         // 72  .y
-  F64(want, 0.0);                         // 80  .z
-  F64(want, 1.0);                         // 88  .w
+  F64(want, -2.0);                              // 48  .y
+  F64(want, 0.25);                              // 56  .z
+  F64(want, 0.0);                               // 64  pose.pose.orientation.x
+  F64(want, 0.0);                               // 72  .y
+  F64(want, 0.0);                               // 80  .z
+  F64(want, 1.0);                               // 88  .w
   for (int i = 0; i < 36; ++i) F64(want, 0.0);  // 96  pose.covariance
-  F64(want, 0.5);                         // 384 twist.twist.linear.x
-  F64(want, 0.125);                       // 392 .y
-  F64(want, 0.0);                         // 400 .z
-  F64(want, 0.25);                        // 408 twist.twist.angular.x (gyroscope)
-  F64(want, 0.5);                         // 416 .y
+  F64(want, 0.5);                               // 384 twist.twist.linear.x
+  F64(want, 0.125);                             // 392 .y
+  F64(want, 0.0);                               // 400 .z
+  F64(want, 0.25);                              // 408 twist.twist.angular.x (gyroscope)
+  F64(want, 0.5);                               // 416 .y
   Bytes(want, {0, 0, 0, 0, 0, 0, 0xE8, 0xBF});  // 424 .z -0.75 (yawSpeed)
   for (int i = 0; i < 36; ++i) F64(want, 0.0);  // 432 twist.covariance
   ASSERT_EQ(want.size(), 4u + 720u);
@@ -292,8 +293,8 @@ TEST_F(CdrImage, TwistBothWays) {
   std::string error;
   ASSERT_TRUE(link.Open(TestDomain(), "r1", true, error)) << error;
   geometry_msgs_msg_dds__Twist_ prime{}, taken{};
-  ASSERT_TRUE(DeliverImage(link, &geometry_msgs_msg_dds__Twist__desc, "rt/r1/cmd_vel", prime,
-                           image, taken));
+  ASSERT_TRUE(DeliverImage(link, &geometry_msgs_msg_dds__Twist__desc, "rt/r1/cmd_vel", prime, image,
+                           taken));
   EXPECT_EQ(taken.linear.x, 0.5);
   EXPECT_EQ(taken.linear.y, -0.25);
   EXPECT_EQ(taken.angular.z, 1.0);
@@ -304,14 +305,14 @@ TEST_F(CdrImage, JointCommandsDecoded) {
   std::vector<uint8_t> image;
   Encapsulation(image);
   Stamp(image);
-  Bytes(image, {0x01, 0x00, 0x00, 0x00});  // 8   header.frame_id length 1: ""
-  Bytes(image, {0x00, 0x00, 0x00, 0x00});  // 12  its NUL and 3 bytes to align
-  Bytes(image, {0x00, 0x00, 0x00, 0x00});  // 16  name: none
-  Bytes(image, {0x0C, 0x00, 0x00, 0x00});  // 20  position: 12 doubles, 8-aligned at 24
-  Bytes(image, {0, 0, 0, 0, 0, 0, 0xD0, 0xBF});  // 24 position[0] -0.25
+  Bytes(image, {0x01, 0x00, 0x00, 0x00});              // 8   header.frame_id length 1: ""
+  Bytes(image, {0x00, 0x00, 0x00, 0x00});              // 12  its NUL and 3 bytes to align
+  Bytes(image, {0x00, 0x00, 0x00, 0x00});              // 16  name: none
+  Bytes(image, {0x0C, 0x00, 0x00, 0x00});              // 20  position: 12 doubles, 8-aligned at 24
+  Bytes(image, {0, 0, 0, 0, 0, 0, 0xD0, 0xBF});        // 24 position[0] -0.25
   for (int s = 1; s < 12; ++s) F64(image, 0.125 * s);  // 32..119
-  Bytes(image, {0x00, 0x00, 0x00, 0x00});  // 120 velocity: none
-  Bytes(image, {0x00, 0x00, 0x00, 0x00});  // 124 effort: none
+  Bytes(image, {0x00, 0x00, 0x00, 0x00});              // 120 velocity: none
+  Bytes(image, {0x00, 0x00, 0x00, 0x00});              // 124 effort: none
   ASSERT_EQ(image.size(), 4u + 128u);
 
   DdsLink link;

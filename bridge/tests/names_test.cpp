@@ -42,8 +42,8 @@ TEST(RosNames, NamespacesFollowRos2Rules) {
   EXPECT_TRUE(NormaliseNamespace("/fleet/a", out));
   EXPECT_EQ(out, "fleet/a");
   out = "unchanged";
-  for (const char* bad : {"1dog", "dog/2x", "dog//a", "dog/", "//dog", "dog-1", "dog 1", "dög",
-                          "a/~", "{ns}"}) {
+  for (const char* bad :
+       {"1dog", "dog/2x", "dog//a", "dog/", "//dog", "dog-1", "dog 1", "dög", "a/~", "{ns}"}) {
     EXPECT_FALSE(NormaliseNamespace(bad, out)) << bad;
     EXPECT_EQ(out, "unchanged") << bad;
   }
