@@ -3,7 +3,8 @@
 // (plain CDR, little-endian: 00 01 00 00), then each field in definition order, aligned to its
 // own size from the start of the body (8 for float64), strings as a uint32 length counting the
 // NUL, then the characters and the NUL, sequences as a uint32 count then the elements.
-// Published samples are taken from the bridge's own writers on their rt/ topics.
+// Published samples are taken from the bridge's own writers on their rt/ topics, in a domain
+// that sees nothing beyond this process.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -26,7 +27,7 @@ const timespec kStamp = {1700000000, 500000000};  // sec 0x6553F100, nanosec 0x1
 
 class CdrImage : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { domain_ = dds_create_domain(TestDomain(), LoopbackConfig()); }
+  static void SetUpTestSuite() { domain_ = dds_create_domain(TestDomain(), ProcessOnlyConfig()); }
   static void TearDownTestSuite() { dds_delete(domain_); }
   void SetUp() override {
     ASSERT_GT(domain_, 0);

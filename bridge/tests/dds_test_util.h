@@ -20,6 +20,14 @@ inline const char* LoopbackConfig() {
          "<Peers><Peer address=\"127.0.0.1\"/></Peers></Discovery>";
 }
 
+// The same without peers: nothing is discovered beyond this process, so tests that use fixed
+// topic names cannot meet another run of themselves.
+inline const char* ProcessOnlyConfig() {
+  return "<General><Interfaces><NetworkInterface name=\"lo\"/></Interfaces>"
+         "<AllowMulticast>false</AllowMulticast></General>"
+         "<Discovery><ParticipantIndex>none</ParticipantIndex></Discovery>";
+}
+
 // A domain id for this process: 100..199 by process id (a DDS domain spans every process that
 // joins it on the machine; distinct namespaces keep the rest apart).
 inline uint32_t TestDomain() {
