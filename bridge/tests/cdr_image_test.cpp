@@ -319,7 +319,7 @@ TEST_F(CdrImage, JointCommandsDecoded) {
   DdsLink link;
   std::string error;
   ASSERT_TRUE(link.Open(TestDomain(), "r1", false, error)) << error;
-  sensor_msgs_msg_dds__JointState_ prime{}, taken{};
+  sensor_msgs_msg_dds__JointState_ prime{};
   char empty[1] = {0};
   prime.header.frame_id = empty;
   bool got = false;
@@ -362,5 +362,4 @@ TEST_F(CdrImage, JointCommandsDecoded) {
   iov.iov_len = static_cast<ddsrt_iov_len_t>(long_count.size());
   EXPECT_EQ(ddsi_serdata_from_ser_iov(typed->type, SDK_DATA, 1, &iov, long_count.size()), nullptr);
   ddsi_serdata_unref(typed);
-  (void)taken;
 }
