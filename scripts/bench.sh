@@ -61,6 +61,10 @@ else
   printf '\n## Instructions on the robot'"'"'s processor (aarch64) and on x86-64\n\nNot measured in this run: no plugin-capable qemu-user.\n' >>"$report"
 fi
 build/bench/sim/sim_bench 20 5000 | quiet >>"$report"
+# The DDS bridge (loopback only): added latency beside ddsperf's, missed cycles with a slow
+# subscriber over TORVANE_BRIDGE_BENCH_SECONDS (default 60).
+bridge/bench/bridge_bench.sh build/bench "$out/bridge.md"
+cat "$out/bridge.md" >>"$report"
 cat "$report"
 if [ "$update_docs" = 1 ]; then
   cp "$report" docs/performance.md

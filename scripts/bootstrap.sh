@@ -35,6 +35,8 @@ packages=(
   mypy
   libmujoco-dev
   gnuplot-nox
+  cyclonedds-dev
+  cyclonedds-tools
 )
 # The aarch64 cross build and its tests under emulation (scripts/aarch64.sh), from x86-64 hosts.
 if [ "$(uname -m)" = x86_64 ]; then

@@ -1,0 +1,39 @@
+// Command line of torvane-bridge.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "torvane/safety.h"
+
+namespace torvane_bridge {
+
+struct Options {
+  bool high_level = false;
+  std::string robot_address = "127.0.0.1";
+  uint16_t robot_port = 8082;
+  uint16_t local_port = 8090;
+  std::string ros_namespace;  // topics under rt/<ros_namespace>/; empty: rt/
+  uint32_t domain = 0;        // from ROS_DOMAIN_ID
+  double rate_hz = 500.0;     // UDP cycle
+  double deadline_s = 0.1;    // a command older than this is replaced by the safe one
+  TORVANE::LeggedType model = TORVANE::LeggedType::Zorvan;
+  double stiffness = 20.0;  // Kp given to joint_commands [N m / rad]
+  double damping = 1.0;     // Kd given to joint_commands and to the safe command [N m s / rad]
+  int power_level = 10;     // PowerProtect factor, 1..10
+  double position_margin = 0.087;  // PositionProtect margin [rad]
+  double max_speed = 1.0;          // |cmd_vel linear x, y| at most [m/s]
+  double max_yaw_rate = 2.0;       // |cmd_vel angular z| at most [rad/s]
+  int priority = 0;         // SCHED_FIFO priority of the cycle thread (receive: one less); 0: none
+  double duration_s = 0.0;  // 0: until SIGINT or SIGTERM
+};
+
+// Parses argv and the value of ROS_DOMAIN_ID (null when unset) into `out`. Returns 0 to run,
+// 1 after printing the help (exit 0), 2 after printing one line saying what is wrong (exit 2).
+int ParseOptions(int argc, char** argv, const char* ros_domain_id, Options& out);
+
+// ROS_DOMAIN_ID as ROS 2 reads it: unset or empty is domain 0; otherwise a decimal number of at
+// most 232. Returns false for anything else.
+bool ParseDomainId(const char* text, uint32_t& out);
+
+}  // namespace torvane_bridge

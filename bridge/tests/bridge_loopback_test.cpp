@@ -1,0 +1,137 @@
+// torvane-bridge between the emulator and a ROS 2-style DDS client, all on 127.0.0.1: states
+// come out on the namespaced topics, commands drive the robot, and a command that stops coming
+// is replaced by the safe one.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+
+#include "child_process.h"
+#include "dds_test_util.h"
+#include "ros_client.h"
+
+using namespace torvane_bridge_test;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string DdsEnv() {
+  return std::string("CYCLONEDDS_URI=<CycloneDDS><Domain id=\"any\">") + LoopbackConfig() +
+         "</Domain></CycloneDDS>";
+}
+
+class BridgeLoopback : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    domain_ = dds_create_domain(TestDomain(), LoopbackConfig());
+    ASSERT_GT(domain_, 0);
+    participant_ = dds_create_participant(TestDomain(), nullptr, nullptr);
+    ASSERT_GT(participant_, 0);
+    ns_ = "loop" + std::to_string(getpid());
+  }
+  void TearDown() override { dds_delete(domain_); }
+
+  void Start(const char* level, std::vector<std::string> bridge_extra) {
+    const uint16_t robot_port = FreePort();
+    const std::string dir = ::testing::TempDir();
+    sim_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{TORVANE_SIM_PATH, "--level", level, "--port",
+                                 std::to_string(robot_port), "--duration", "60"},
+        std::vector<std::string>{}, dir + "/" + ns_ + "_sim.log");
+    std::vector<std::string> args = {TORVANE_BRIDGE_PATH,
+                                     "--level",
+                                     level,
+                                     "--robot-port",
+                                     std::to_string(robot_port),
+                                     "--local-port",
+                                     std::to_string(FreePort()),
+                                     "--namespace",
+                                     ns_,
+                                     "--duration",
+                                     "60"};
+    args.insert(args.end(), bridge_extra.begin(), bridge_extra.end());
+    bridge_ = std::make_unique<ChildProcess>(
+        args, std::vector<std::string>{DdsEnv(), "ROS_DOMAIN_ID=" + std::to_string(TestDomain())},
+        dir + "/" + ns_ + "_bridge.log");
+    ASSERT_TRUE(sim_->running());
+    ASSERT_TRUE(bridge_->running());
+  }
+
+  dds_entity_t domain_ = 0, participant_ = 0;
+  std::string ns_;
+  std::unique_ptr<ChildProcess> sim_, bridge_;
+};
+
+// Keeps calling `step` until it returns true or `seconds` have passed.
+template <typename F>
+bool Within(double seconds, F&& step) {
+  const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+  while (Clock::now() < end) {
+    if (step()) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST_F(BridgeLoopback, HighLevelWalksOnCmdVelAndStopsWhenItStops) {
+  Start("high", {});
+  RosClient client(participant_, ns_);
+  ASSERT_TRUE(client.ok());
+  std::array<double, 12> q{};
+  ASSERT_TRUE(Within(15, [&] { return client.ReadJoints(q, 200); })) << bridge_->Output();
+  EXPECT_NEAR(q[1], 0.67, 0.05);  // the emulator's standing thigh angle, by name order
+  double x0 = 0, y = 0, vx = 0;
+  ASSERT_TRUE(Within(5, [&] { return client.ReadOdom(x0, y, vx, 200); }));
+
+  ASSERT_TRUE(client.WaitCommandReader(true, 10000));
+  // Walk forward at 0.5 m/s for a second, commanding at 50 Hz.
+  double x = x0;
+  const auto walk_end = Clock::now() + std::chrono::seconds(1);
+  while (Clock::now() < walk_end) {
+    client.SendTwist(0.5, 0.0, 0.0);
+    client.ReadOdom(x, y, vx, 20);
+  }
+  EXPECT_GT(x - x0, 0.2) << bridge_->Output();
+  // No more commands: after the deadline the bridge sends zero velocity and the body stops.
+  EXPECT_TRUE(Within(5, [&] { return client.ReadOdom(x, y, vx, 100) && std::fabs(vx) < 0.02; }))
+      << "still moving at " << vx;
+  EXPECT_EQ(bridge_->Stop(), 0);
+  const std::string out = bridge_->Output();
+  EXPECT_NE(out.find("commands "), std::string::npos) << out;
+  EXPECT_EQ(out.find("commands 0 "), std::string::npos) << out;
+}
+
+TEST_F(BridgeLoopback, LowLevelStandsOnJointCommandsAndGoesLimpWhenTheyStop) {
+  Start("low", {"--stiffness", "40", "--damping", "1"});
+  RosClient client(participant_, ns_);
+  ASSERT_TRUE(client.ok());
+  std::array<double, 12> q{};
+  ASSERT_TRUE(Within(15, [&] { return client.ReadJoints(q, 200); })) << bridge_->Output();
+  const std::array<double, 12> stand = {0, 0.67, -1.3, 0, 0.67, -1.3, 0, 0.67, -1.3, 0, 0.67, -1.3};
+  const auto close_to_stand = [&] {
+    for (int s = 0; s < 12; ++s) {
+      if (std::fabs(q[s] - stand[s]) > 0.1) return false;
+    }
+    return true;
+  };
+  ASSERT_TRUE(client.WaitCommandReader(false, 10000));
+  EXPECT_TRUE(Within(10,
+                     [&] {
+                       client.SendBadJointCommand();  // refused; the good one after it counts
+                       client.SendJointPositions(stand);
+                       return client.ReadJoints(q, 20) && close_to_stand();
+                     }))
+      << "calf at " << q[2];
+  // No more commands: damping without stiffness, and the body's weight folds the legs.
+  EXPECT_TRUE(Within(5, [&] { return client.ReadJoints(q, 100) && q[2] < -1.5; }))
+      << "calf still at " << q[2];
+  EXPECT_EQ(bridge_->Stop(), 0);
+  const std::string out = bridge_->Output();
+  EXPECT_NE(out.find("command refused (1 so far): joint_commands with a value that is not a "
+                     "number"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("Position Protection"), std::string::npos) << out;
+}
