@@ -32,6 +32,9 @@ const char kHelp[] =
     "  --duplicate P          share sent twice\n"
     "  --trace                print a line per answered command: answer <n> <fault> <digest>\n"
     "                         (digest: FNV-1a 64 of the datagram before the fault)\n"
+    "  --pcap FILE            write every datagram sent and received to FILE (pcap)\n"
+    "  --replay FILE          play the robot's side of the capture FILE back to the first\n"
+    "                         client, at its recorded timing (--level is taken from FILE)\n"
     "  --help                 this text\n";
 
 bool ParseDouble(const char* text, double& out) {
@@ -111,6 +114,10 @@ int ParseOptions(int argc, char** argv, Options& out) {
       }
       if (found < 0) return Bad("unknown --model", value);
       out.model = static_cast<TORVANE::LeggedType>(found);
+    } else if (std::strcmp(arg, "--pcap") == 0) {
+      out.pcap_path = value;
+    } else if (std::strcmp(arg, "--replay") == 0) {
+      out.replay_path = value;
     } else if (std::strcmp(arg, "--seed") == 0) {
       if (!ParseUnsigned(value, UINT64_MAX, u)) return Bad("not a seed", value);
       out.seed = u;
@@ -128,7 +135,14 @@ int ParseOptions(int argc, char** argv, Options& out) {
       *share = d;
     }
   }
-  if (!level_given) return Bad("missing option", "--level high|low");
+  if (!out.replay_path.empty()) {
+    if (out.lockstep || out.faults.total() > 0.0) {
+      return Bad("--replay plays the capture as recorded; it takes no", "--lockstep or faults");
+    }
+  } else if (!level_given) {
+    return Bad("missing option", "--level high|low");
+  }
+  out.level_given = level_given;
   if (out.faults.total() > 1.0 + 1e-12) return Bad("fault shares add up to more than", "1");
   return 0;
 }

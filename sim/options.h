@@ -15,6 +15,7 @@ struct FaultShares {
 
 struct Options {
   bool high_level = false;
+  bool level_given = false;
   std::string address = "127.0.0.1";
   uint16_t port = 8082;
   double rate_hz = 500.0;
@@ -24,6 +25,8 @@ struct Options {
   uint64_t seed = 1;
   FaultShares faults;
   bool trace = false;  // one line per answered command, for tests that run in lockstep
+  std::string pcap_path;    // --pcap: every datagram sent and received, to this file
+  std::string replay_path;  // --replay: play the robot's side of this capture back instead
 };
 
 // Parses argv into `out`. Returns 0 to run, 1 after printing the help (exit 0), 2 after printing
