@@ -429,6 +429,10 @@ local function verdict(tvb, length, level, kind)
   return CRC_BAD, computed
 end
 
+local function bytes(n)
+  return n == 1 and "1 byte" or string.format("%d bytes", n)
+end
+
 local function malformed(tvb, pinfo, root, why)
   local length = tvb:reported_len()
   local tree = root:add(torvane, tvb())
@@ -442,7 +446,7 @@ local function malformed(tvb, pinfo, root, why)
   end
   if tvb:len() > offset then tree:add(f_data, tvb(offset)) end
   pinfo.cols.info:set(string.format("Malformed: %s", why))
-  tree:append_text(string.format(", malformed (%d bytes)", length))
+  tree:append_text(string.format(", malformed (%s)", bytes(length)))
   return length
 end
 
@@ -450,7 +454,7 @@ local function dissect(tvb, pinfo, root)
   pinfo.cols.protocol = "TORVANE"
   local length = tvb:reported_len()
   if length < 3 or tvb:len() < 3 or tvb(0, 1):uint() ~= 0xFE or tvb(1, 1):uint() ~= 0xEF then
-    return malformed(tvb, pinfo, root, string.format("no header FE EF (%d bytes)", length))
+    return malformed(tvb, pinfo, root, string.format("no header FE EF (%s)", bytes(length)))
   end
   local level = tvb(2, 1):uint()
   if level ~= HIGH and level ~= LOW then
@@ -461,7 +465,7 @@ local function dissect(tvb, pinfo, root)
   if not kind then
     local a, b = level == HIGH and 129 or 614, level == HIGH and 1087 or 807
     return malformed(tvb, pinfo, root, string.format(
-      "%d bytes: a %s-level datagram has %d (command) or %d (state)", length, level_name, a, b))
+      "%s: a %s-level datagram has %d (command) or %d (state)", bytes(length), level_name, a, b))
   end
   if tvb:len() < length then
     return malformed(tvb, pinfo, root, string.format(
