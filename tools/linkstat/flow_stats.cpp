@@ -82,7 +82,7 @@ std::string FlowStats::Report() const {
   out += Line("rate", span_s > 0 ? Format("%.1f Hz over %.3f s", (times_.size() - 1) / span_s,
                                           span_s)
                                  : std::string("-"));
-  out += Line("checksum", Format("%zu failures (%zu plain, %zu scrambled good)", crc_failures_,
+  out += Line("checksum", Format("%zu bad, %zu good plain, %zu good scrambled", crc_failures_,
                                  plain_, scrambled_));
   if (!have_sn_) {
     out += Line("SN", "-");
