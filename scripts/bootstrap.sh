@@ -17,7 +17,7 @@ as_root() {
 
 # 1. Debian packages.
 packages=(g++ clang cmake ninja-build make git pkg-config libgtest-dev libgmock-dev
-          libbenchmark-dev zlib1g-dev ca-certificates)
+          libbenchmark-dev zlib1g-dev ca-certificates libpcap-dev tshark)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")

@@ -114,10 +114,9 @@ int ParseOptions(int argc, char** argv, Options& out) {
       }
       if (found < 0) return Bad("unknown --model", value);
       out.model = static_cast<TORVANE::LeggedType>(found);
-    } else if (std::strcmp(arg, "--pcap") == 0) {
-      out.pcap_path = value;
-    } else if (std::strcmp(arg, "--replay") == 0) {
-      out.replay_path = value;
+    } else if (std::strcmp(arg, "--pcap") == 0 || std::strcmp(arg, "--replay") == 0) {
+      if (*value == '\0') return Bad("missing file name for", arg);
+      (arg[2] == 'p' ? out.pcap_path : out.replay_path) = value;
     } else if (std::strcmp(arg, "--seed") == 0) {
       if (!ParseUnsigned(value, UINT64_MAX, u)) return Bad("not a seed", value);
       out.seed = u;

@@ -25,8 +25,10 @@ struct Options {
   uint64_t seed = 1;
   FaultShares faults;
   bool trace = false;  // one line per answered command, for tests that run in lockstep
-  std::string pcap_path;    // --pcap: every datagram sent and received, to this file
-  std::string replay_path;  // --replay: play the robot's side of this capture back instead
+  // --pcap: every datagram sent and received goes to this file.
+  std::string pcap_path;
+  // --replay: the robot's side of this capture is played back instead of the emulation.
+  std::string replay_path;
 };
 
 // Parses argv into `out`. Returns 0 to run, 1 after printing the help (exit 0), 2 after printing

@@ -123,8 +123,8 @@ bool Replay::Load() {
 
 bool Replay::WaitForClient(int fd, const volatile std::sig_atomic_t& stop, double give_up) {
   const uint8_t level = high_ ? TORVANE::HIGH_LEVEL_FLAG : TORVANE::LOW_LEVEL_FLAG;
-  const size_t length = static_cast<size_t>(high_ ? TORVANE::HIGH_CMD_LENGTH
-                                                  : TORVANE::LOW_CMD_LENGTH);
+  const size_t length =
+      static_cast<size_t>(high_ ? TORVANE::HIGH_CMD_LENGTH : TORVANE::LOW_CMD_LENGTH);
   bool warned = false;
   std::vector<uint8_t> buf;
   while (stop == 0 && (give_up <= 0 || Now() < give_up)) {
@@ -171,9 +171,8 @@ int Replay::Run(const volatile std::sig_atomic_t& stop) {
   WatchSocket(fd);
   const double length_s = items_.empty() ? 0.0 : items_.back().offset_us * 1e-6;
   std::printf("torvane-sim: replay of %s: %zu %s-level datagrams of %s over %.3f s, on %s:%u\n",
-              options_.replay_path.c_str(), items_.size(), high_ ? "high" : "low",
-              robot_.c_str(), length_s, options_.address.c_str(),
-              static_cast<unsigned>(options_.port));
+              options_.replay_path.c_str(), items_.size(), high_ ? "high" : "low", robot_.c_str(),
+              length_s, options_.address.c_str(), static_cast<unsigned>(options_.port));
   std::fflush(stdout);
 
   const double give_up = options_.duration_s > 0 ? Now() + options_.duration_s : 0.0;

@@ -76,12 +76,13 @@ std::string FlowStats::Label() const {
 std::string FlowStats::Report() const {
   std::string out;
   const size_t valid = kinds_[0] + kinds_[1] + kinds_[2] + kinds_[3];
-  out += Line("datagrams", Format("%zu (%zu torvane, %zu wrong length, %zu bad header, %zu foreign)",
-                                  datagrams_, valid, kinds_[4], kinds_[5], kinds_[6]));
+  out +=
+      Line("datagrams", Format("%zu (%zu torvane, %zu wrong length, %zu bad header, %zu foreign)",
+                               datagrams_, valid, kinds_[4], kinds_[5], kinds_[6]));
   const double span_s = times_.size() > 1 ? (times_.back() - times_.front()) * 1e-6 : 0.0;
-  out += Line("rate", span_s > 0 ? Format("%.1f Hz over %.3f s", (times_.size() - 1) / span_s,
-                                          span_s)
-                                 : std::string("-"));
+  out +=
+      Line("rate", span_s > 0 ? Format("%.1f Hz over %.3f s", (times_.size() - 1) / span_s, span_s)
+                              : std::string("-"));
   out += Line("checksum", Format("%zu bad, %zu good plain, %zu good scrambled", crc_failures_,
                                  plain_, scrambled_));
   if (!have_sn_) {
@@ -99,7 +100,8 @@ std::string FlowStats::Report() const {
     return out;
   }
   std::vector<double> intervals;
-  for (size_t i = 1; i < times_.size(); ++i) intervals.push_back((times_[i] - times_[i - 1]) * 1e-3);
+  for (size_t i = 1; i < times_.size(); ++i)
+    intervals.push_back((times_[i] - times_[i - 1]) * 1e-3);
   std::sort(intervals.begin(), intervals.end());
   const double median = Percentile(intervals, 50);
   std::vector<double> jitter;

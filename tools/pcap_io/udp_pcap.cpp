@@ -56,8 +56,8 @@ long IpOffset(int dlt, const uint8_t* frame, size_t n) {
       if (n < 4) return -1;
       // The family word is in the writer's byte order (DLT_NULL) or big-endian (DLT_LOOP).
       const uint32_t be = Load32(frame);
-      const uint32_t le = static_cast<uint32_t>(frame[3]) << 24 | frame[2] << 16 | frame[1] << 8 |
-                          frame[0];
+      const uint32_t le =
+          static_cast<uint32_t>(frame[3]) << 24 | frame[2] << 16 | frame[1] << 8 | frame[0];
       return be == 2 || le == 2 ? 4 : -1;
     }
     default:
@@ -170,7 +170,8 @@ bool Read(const std::string& path, std::vector<Datagram>& out, std::string& erro
   const int dlt = pcap_datalink(p);
   if (dlt != DLT_RAW && dlt != DLT_IPV4 && dlt != DLT_EN10MB && dlt != DLT_LINUX_SLL &&
       dlt != DLT_LINUX_SLL2 && dlt != DLT_NULL && dlt != DLT_LOOP) {
-    error = std::string("link type ") + (pcap_datalink_val_to_name(dlt) ? pcap_datalink_val_to_name(dlt) : "?") +
+    error = std::string("link type ") +
+            (pcap_datalink_val_to_name(dlt) ? pcap_datalink_val_to_name(dlt) : "?") +
             " is not one of raw IPv4, Ethernet, Linux cooked or loopback";
     pcap_close(p);
     return false;

@@ -226,7 +226,7 @@ int main(int argc, char** argv) {
   Put(kLowRobot, kLowClient, LowStateDatagram(1));
 
   // 5-: the high-level link, damaged in every way it can be.
-  Put(kHighClient, kHighRobot, HighCommand(8, /*scrambled=*/true));   // masked checksum
+  Put(kHighClient, kHighRobot, HighCommand(8, /*scrambled=*/true));          // masked checksum
   Put(kHighRobot, kHighClient, HighStateDatagram(43, /*scrambled=*/false));  // plain checksum
   auto bad_header = HighStateDatagram(44);
   bad_header[1] ^= 0xFF;

@@ -23,8 +23,7 @@ void Add(const std::string& path, size_t offset, size_t size, size_t count = 1) 
   for (size_t i = 0; i < count; ++i) g_leaves.push_back({path, offset + i * size, size});
 }
 
-#define FIELD(T, base, prefix, m) \
-  Add(prefix #m, base + offsetof(T, m), sizeof(T::m))
+#define FIELD(T, base, prefix, m) Add(prefix #m, base + offsetof(T, m), sizeof(T::m))
 #define ARRAY(T, base, prefix, m) \
   Add(prefix #m, base + offsetof(T, m), sizeof(T::m[0]), std::tuple_size<decltype(T::m)>::value)
 
