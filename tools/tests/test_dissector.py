@@ -34,6 +34,7 @@ class Tshark:
                     "XDG_CONFIG_HOME": os.path.join(home, ".config"), "LC_ALL": "C.UTF-8"}
 
     def run(self, capture, *args, scripts=(DISSECTOR,)):
+        """tshark's standard output; fails on an error or a Lua error."""
         argv = [TSHARK, "-n", "-r", capture, "-o", "udp.try_heuristic_first:TRUE"]
         for script in scripts:
             argv += ["-X", "lua_script:" + script]
@@ -136,6 +137,27 @@ class Dissector(unittest.TestCase):
         out = self.tshark.run(self.capture, "-Y", "frame.number == 1", "-T", "fields",
                               "-e", "torvane.kind", scripts=(DISSECTOR, DISSECTOR))
         self.assertEqual(out.strip(), "HighCmd")
+
+    def test_installed_it_is_found_as_a_plugin(self):
+        with tempfile.TemporaryDirectory() as prefix:
+            subprocess.run([os.environ["CMAKE_COMMAND"], "--install", os.environ["TORVANE_BUILD_DIR"],
+                            "--prefix", prefix, "--component", "tools"],
+                           check=True, capture_output=True)
+            installed = [os.path.join(d, f) for d, _, files in os.walk(prefix) for f in files]
+            plugins = [p for p in installed if p.endswith("/wireshark/plugins/torvane.lua")]
+            self.assertEqual(len(plugins), 1, installed)
+            self.assertTrue(any(p.endswith("/bin/torvane-linkstat") for p in installed))
+            self.assertTrue(any(p.endswith("/share/torvane/wireshark/torvane.lua")
+                                for p in installed))
+            # Wireshark's personal plugin folder, holding the installed folder's contents.
+            personal = os.path.join(self.tmp.name, "home-plugins")
+            tshark = Tshark(personal)
+            os.makedirs(os.path.join(personal, ".local", "lib", "wireshark"))
+            os.symlink(os.path.dirname(plugins[0]),
+                       os.path.join(personal, ".local", "lib", "wireshark", "plugins"))
+            out = tshark.run(self.capture, "-Y", "frame.number == 2", "-T", "fields",
+                             "-e", "torvane.kind", "-e", "torvane.crc.status", scripts=())
+        self.assertEqual(out.strip(), "HighState\t2")
 
     def test_every_cut_and_noisy_datagram_dissects_without_a_lua_error(self):
         cuts = os.path.join(self.tmp.name, "cuts.pcap")
