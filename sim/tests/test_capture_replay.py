@@ -136,6 +136,20 @@ class Replay(unittest.TestCase):
                 client.sendto(command("high", 0), ("127.0.0.1", sim.port))
                 sim.answer()
             sim.stop()
+            # A client of the other level is not served; the first of the capture's level is,
+            # with what the robot sent, byte for byte.
+            replay = Sim("--replay", states)
+            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as client:
+                client.settimeout(20)
+                client.sendto(command("low", 0), ("127.0.0.1", replay.port))
+                self.assertIn(b"not a high-level command", replay.readline())
+                client.sendto(command("high", 0), ("127.0.0.1", replay.port))
+                self.assertIn(b"replaying to 127.0.0.1:", replay.readline())
+                got = client.recv(2000)
+            replay.proc.wait(timeout=30)
+            replay.stop()
+            self.assertEqual([got], [r[2] for r in read_pcap(states) if len(r[2]) == 1087])
+
             cases = [
                 (["--replay", os.path.join(tmp, "none.pcap")], 1, "cannot read the capture"),
                 (["--replay", empty], 1, "holds no state datagram to replay"),

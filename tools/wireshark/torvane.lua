@@ -435,7 +435,7 @@ end
 
 local function malformed(tvb, pinfo, root, why)
   local length = tvb:reported_len()
-  local tree = root:add(torvane, tvb())
+  local tree = tvb:len() > 0 and root:add(torvane, tvb()) or root:add(torvane)
   tree:add_proto_expert_info(e_malformed, why)
   local level = length >= 3 and tvb(2, 1):uint() or nil
   local offset = 0
