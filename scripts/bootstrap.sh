@@ -37,6 +37,8 @@ packages=(
   gnuplot-nox
   cyclonedds-dev
   cyclonedds-tools
+  libpcap-dev
+  tshark
 )
 # The aarch64 cross build and its tests under emulation (scripts/aarch64.sh), from x86-64 hosts.
 if [ "$(uname -m)" = x86_64 ]; then

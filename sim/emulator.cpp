@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "capture.h"
 #include "torvane/checksum.h"
 
 namespace torvane_sim {
@@ -71,6 +72,7 @@ bool Emulator::Listen() {
   }
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   udp_->socketfd = fd;
+  WatchSocket(fd);
 
   // Real clients stamp high-level commands with the plain checksum, which an endpoint takes at
   // that level only in developer mode. The mode is process-wide: this process's only.
@@ -177,6 +179,9 @@ void Emulator::Answer() {
     }
     std::memcpy(image_.data(), &state, sizeof state);
   }
+  // A controller numbers its state datagrams (SN[0]), so that a capture shows losses and repeats.
+  const uint32_t serial = static_cast<uint32_t>(answers_ + 1);
+  std::memcpy(image_.data() + offsetof(TORVANE::HighState, SN), &serial, sizeof serial);
   char* image = reinterpret_cast<char*>(image_.data());
   udp_->SetSend(image);  // stamps the plain checksum into image_ and stages it
   if (options_.high_level) {

@@ -1,8 +1,10 @@
 // torvane-sim: a robot-controller emulator for trying the SDK on one machine.
 #include <csignal>
 
+#include "capture.h"
 #include "emulator.h"
 #include "options.h"
+#include "replay.h"
 
 namespace {
 volatile std::sig_atomic_t g_stop = 0;
@@ -23,6 +25,14 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 
-  torvane_sim::Emulator emulator(options);
-  return emulator.Run(g_stop);
+  if (!options.pcap_path.empty() && !torvane_sim::OpenCapture(options.pcap_path)) return 1;
+  int status;
+  if (!options.replay_path.empty()) {
+    torvane_sim::Replay replay(options);
+    status = replay.Load() ? replay.Run(g_stop) : 1;
+  } else {
+    torvane_sim::Emulator emulator(options);
+    status = emulator.Run(g_stop);
+  }
+  return torvane_sim::CloseCapture() ? status : 1;
 }

@@ -39,14 +39,17 @@ const char kHelp[] =
     "                         answer <n> <fault> <state digest> <command digest>\n"
     "                         (FNV-1a 64 of the state before the fault, and of the command)\n"
     "  --version              the emulator's version\n"
+    "  --pcap FILE            write every datagram sent and received to FILE (pcap)\n"
+    "  --replay FILE          play the robot's side of the capture FILE back to the first\n"
+    "                         client, at its recorded timing (--level is taken from FILE)\n"
     "  --help                 this text\n";
 
 // Options that take a value, so that an unknown one is named as such and not as one missing
 // its value.
 const char* const kValued[] = {
-    "--level", "--address",     "--port",           "--rate",     "--duration",
-    "--model", "--engine",      "--mjcf",           "--log",      "--seed",
-    "--drop",  "--corrupt-crc", "--corrupt-header", "--truncate", "--duplicate"};
+    "--level",          "--address",  "--port",      "--rate", "--duration", "--model",
+    "--engine",         "--mjcf",     "--log",       "--seed", "--drop",     "--corrupt-crc",
+    "--corrupt-header", "--truncate", "--duplicate", "--pcap", "--replay"};
 
 bool Valued(const char* arg) {
   for (const char* name : kValued) {
@@ -150,6 +153,9 @@ int ParseOptions(int argc, char** argv, Options& out) {
     } else if (std::strcmp(arg, "--log") == 0) {
       if (*value == '\0') return Bad("--log needs a file name", "\"\"");
       out.log_path = value;
+    } else if (std::strcmp(arg, "--pcap") == 0 || std::strcmp(arg, "--replay") == 0) {
+      if (*value == '\0') return Bad("missing file name for", arg);
+      (arg[2] == 'p' ? out.pcap_path : out.replay_path) = value;
     } else if (std::strcmp(arg, "--seed") == 0) {
       if (!ParseUnsigned(value, UINT64_MAX, u)) return Bad("not a seed", value);
       out.seed = u;
@@ -167,7 +173,14 @@ int ParseOptions(int argc, char** argv, Options& out) {
       *share = d;
     }
   }
-  if (!level_given) return Bad("missing option", "--level high|low");
+  if (!out.replay_path.empty()) {
+    if (out.lockstep || out.faults.total() > 0.0) {
+      return Bad("--replay plays the capture as recorded; it takes no", "--lockstep or faults");
+    }
+  } else if (!level_given) {
+    return Bad("missing option", "--level high|low");
+  }
+  out.level_given = level_given;
   if (out.faults.total() > 1.0 + 1e-12) return Bad("fault shares add up to more than", "1");
   return 0;
 }

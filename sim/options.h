@@ -18,6 +18,7 @@ enum class Engine { kSimple, kPhysics };
 
 struct Options {
   bool high_level = false;
+  bool level_given = false;
   std::string address = "127.0.0.1";
   uint16_t port = 8082;
   double rate_hz = 500.0;
@@ -30,6 +31,10 @@ struct Options {
   Engine engine = Engine::kPhysics;
   std::string mjcf;      // physics model file; empty: the installed one
   std::string log_path;  // CSV of the robot's motion, one row per state period
+  // --pcap: every datagram sent and received goes to this file.
+  std::string pcap_path;
+  // --replay: the robot's side of this capture is played back instead of the emulation.
+  std::string replay_path;
 };
 
 // Parses argv into `out`. Returns 0 to run, 1 after printing the help or the version (exit 0), 2 after printing

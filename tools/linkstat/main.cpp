@@ -1,0 +1,73 @@
+// torvane-linkstat: per-direction statistics of the torvane datagrams in a capture.
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "datagram_kind.h"
+#include "flow_stats.h"
+#include "udp_pcap.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: torvane-linkstat FILE\n"
+    "\n"
+    "Reads a capture (pcap or pcapng: raw IPv4, Ethernet, Linux cooked or loopback) and reports,\n"
+    "per direction of each UDP flow that carries torvane datagrams: datagrams by kind, rate,\n"
+    "checksum failures, SN gaps and repeats (over datagrams whose checksum holds) and the\n"
+    "spacing of arrivals: interval and jitter (|interval - median|), median, 99th percentile\n"
+    "and maximum.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc != 2 || argv[1][0] == '-') {
+    std::fputs("torvane-linkstat: give one capture file (see torvane-linkstat --help)\n", stderr);
+    return 2;
+  }
+  std::vector<torvane_pcap::Datagram> all;
+  std::string error;
+  if (!torvane_pcap::Read(argv[1], all, error)) {
+    std::fprintf(stderr, "torvane-linkstat: cannot read %s: %s\n", argv[1], error.c_str());
+    return 1;
+  }
+
+  using Direction = std::pair<torvane_pcap::Endpoint, torvane_pcap::Endpoint>;
+  std::map<Direction, size_t> index;
+  std::vector<std::pair<Direction, torvane_tools::FlowStats>> flows;  // in order of appearance
+  std::vector<bool> torvane;
+  for (const auto& d : all) {
+    const Direction dir{d.from, d.to};
+    auto [it, fresh] = index.emplace(dir, flows.size());
+    if (fresh) {
+      flows.emplace_back(dir, torvane_tools::FlowStats{});
+      torvane.push_back(false);
+    }
+    const auto c = torvane_tools::Classify(d.payload.data(), d.payload.size());
+    torvane[it->second] = torvane[it->second] || c.kind <= torvane_tools::Kind::kLowState;
+    flows[it->second].second.Add(d.time_us, c);
+  }
+
+  size_t shown = 0;
+  for (size_t i = 0; i < flows.size(); ++i) {
+    // A direction belongs to the link if it, or its reverse, carries a torvane datagram.
+    const Direction reverse{flows[i].first.second, flows[i].first.first};
+    const auto r = index.find(reverse);
+    if (!torvane[i] && (r == index.end() || !torvane[r->second])) continue;
+    ++shown;
+    std::printf("%s -> %s  %s\n%s", torvane_pcap::ToString(flows[i].first.first).c_str(),
+                torvane_pcap::ToString(flows[i].first.second).c_str(),
+                flows[i].second.Label().c_str(), flows[i].second.Report().c_str());
+  }
+  if (shown == 0) {
+    std::printf("no torvane datagrams among the %zu UDP datagrams of %s\n", all.size(), argv[1]);
+  }
+  return 0;
+}
