@@ -49,7 +49,7 @@ unset ROS_DOMAIN_ID  # domain 0, as ROS 2 without it
 
 for i in 0 1; do
   ns=${hosts[$i]} name=robot_$([ "$i" -eq 0 ] && echo a || echo b)
-  ip netns exec "$ns" timeout 90 "$sim" --level high --port 8082 --duration 80 >"$logs/sim_$name.log" 2>&1 &
+  ip netns exec "$ns" timeout 90 "$sim" --level high --engine simple --port 8082 --duration 80 >"$logs/sim_$name.log" 2>&1 &
   pids+=($!)
   ip netns exec "$ns" timeout 90 "$bridge" --level high --robot 127.0.0.1 --robot-port 8082 \
     --local-port 8090 --namespace "$name" --duration 80 >"$logs/bridge_$name.log" 2>&1 &

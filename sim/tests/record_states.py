@@ -2,6 +2,7 @@
 line per state, every field (floats as exact hex): record_states.py OUT EXAMPLE [ARGS...]"""
 
 import json
+import os
 import runpy
 import sys
 
@@ -31,6 +32,7 @@ def main():
 
     ri.UDP = RecordingUDP
     sys.argv = [example] + sys.argv[3:]
+    sys.path.insert(0, os.path.dirname(os.path.abspath(example)))  # as running it directly would
     try:
         runpy.run_path(example, run_name="__main__")
     finally:
