@@ -24,10 +24,15 @@ const char kHelp[] =
     "  --lockstep             exactly one state datagram in answer to each command\n"
     "  --duration S           stop after S seconds (default: run until SIGINT/SIGTERM)\n"
     "  --model NAME           zorvan|pellix|tamrin|vesko: joint limits (default zorvan)\n"
+#if TORVANE_SIM_PHYSICS
     "  --engine E             physics (default): rigid bodies on a floor; at the high level a\n"
     "                         built-in controller stands and trots; simple: the plain joint\n"
     "                         model (low) and velocity-following body model (high)\n"
     "  --mjcf FILE            physics model to load (default: the installed quadruped.xml)\n"
+#else
+    "  --engine simple        the plain joint model (low) and velocity-following body model\n"
+    "                         (high), the only engine: built without MuJoCo, so no physics\n"
+#endif
     "  --log FILE             write the robot's motion as CSV, one row per state period\n"
     "  --seed N               seed of the fault injection (default 1)\n"
     "  --drop P               share of state datagrams not sent (0..1)\n"
@@ -142,6 +147,11 @@ int ParseOptions(int argc, char** argv, Options& out) {
       out.model = static_cast<TORVANE::LeggedType>(found);
     } else if (std::strcmp(arg, "--engine") == 0) {
       if (std::strcmp(value, "physics") == 0) {
+        if (!TORVANE_SIM_PHYSICS) {
+          std::fputs("torvane-sim: --engine physics is not available: built without MuJoCo\n",
+                     stderr);
+          return 2;
+        }
         out.engine = Engine::kPhysics;
       } else if (std::strcmp(value, "simple") == 0) {
         out.engine = Engine::kSimple;

@@ -16,6 +16,14 @@ struct FaultShares {
 // What moves the robot: the old per-joint and velocity-following models, or rigid-body physics.
 enum class Engine { kSimple, kPhysics };
 
+// Physics is the default where the emulator was built with MuJoCo; without it only the simple
+// models exist.
+#if TORVANE_SIM_PHYSICS
+constexpr Engine kDefaultEngine = Engine::kPhysics;
+#else
+constexpr Engine kDefaultEngine = Engine::kSimple;
+#endif
+
 struct Options {
   bool high_level = false;
   bool level_given = false;
@@ -28,7 +36,7 @@ struct Options {
   uint64_t seed = 1;
   FaultShares faults;
   bool trace = false;  // one line per answered command, for tests that run in lockstep
-  Engine engine = Engine::kPhysics;
+  Engine engine = kDefaultEngine;
   std::string mjcf;      // physics model file; empty: the installed one
   std::string log_path;  // CSV of the robot's motion, one row per state period
   // --pcap: every datagram sent and received goes to this file.
