@@ -11,4 +11,6 @@ PYBIND11_MODULE(robot_interface, m, py::mod_gil_not_used(false)) {
   torvane_python::bind_udp(m);
   torvane_python::bind_safety(m);
   torvane_python::bind_records(m);
+  torvane_python::install_record_views(m);
+  torvane_python::install_fast_calls(m);
 }

@@ -1,0 +1,192 @@
+// Views of embedded records (imu, bms) and of record arrays (motorCmd, motorState, led,
+// footPosition2Body, footSpeed2Body), made once per parent and slot and handed out again.
+//
+// A read of a record array still returns a new list, and every element is a view of its slot
+// that keeps the parent alive while anything outside holds it. What changes is the cost: the
+// binding library builds, registers and ties to its parent a new view object per element and
+// read, and tears it all down when the list goes. Here each parent owns a cache of its views,
+// made on first read, and a read only hands out new references to them. Keeping the parent
+// alive costs nothing until the parent's last outside reference goes:
+//
+// - while the parent lives, its cache holds one reference to each view it made;
+// - when the parent's last reference goes and some view is still held outside, the parent
+//   stays: the cache hands those views' references over to their holders ("out") and owns the
+//   parent once on their behalf;
+// - when an out view's last reference goes, its deallocation parks it in the cache instead (the
+//   cache takes that reference back); with the last one parked the cache lets go of the parent,
+//   whose deallocation then destroys the views and the cache.
+//
+// So there is no reference cycle, a parent dies when the program lets go of it and its views,
+// and a loop that reads views allocates nothing after the first read. An out view that someone
+// holds a weak reference to is destroyed instead of parked (the weak reference could revive it
+// unseen). Views are ordinary non-owning instances of their class, registered with the binding
+// library like its own views, so every other call treats them as before. Instances of Python
+// subclasses of the parent records keep the library's own views: their deallocation runs the
+// subclass's clean-up first and cannot be deferred.
+#include <Python.h>
+#include <pybind11/pybind11.h>
+
+#include <array>
+#include <cstddef>
+
+#include "bindings.h"
+#include "instances.h"
+#include "torvane/records.h"
+
+namespace py = pybind11;
+using namespace TORVANE;
+
+namespace torvane_python {
+namespace {
+
+constexpr int kMaxSlots = 30;  // HighState: imu, 20 motors, bms, 2 x 4 foot vectors
+
+struct ViewCache;
+
+struct ViewSlot {
+  PyObject* view = nullptr;  // nullptr until first read
+  ViewCache* cache = nullptr;
+  bool out = false;  // the cache holds no reference to the view, and it keeps the parent
+};
+
+struct ViewCache {
+  PyObject* parent = nullptr;  // borrowed, and owned once while out > 0
+  Py_ssize_t out = 0;          // slots out
+  std::array<ViewSlot, kMaxSlots> slots{};
+};
+
+destructor base_dealloc = nullptr;  // the binding library's instance deallocation
+
+// Deallocation of the component classes (MotorCmd, IMU, ...): parks out views.
+void ComponentDealloc(PyObject* self) {
+  auto* slot = static_cast<ViewSlot*>(SparePointer(self));
+  if (slot == nullptr || !slot->out) {  // not a view, or its cache is letting it go
+    base_dealloc(self);
+    return;
+  }
+  ViewCache* const cache = slot->cache;
+  PyObject* const parent = cache->parent;
+  slot->out = false;
+  auto* inst = reinterpret_cast<py::detail::instance*>(self);
+  if (inst->weakrefs == nullptr && !inst->has_patients) {
+    Py_SET_REFCNT(self, 1);  // the cache's reference again
+  } else {
+    slot->view = nullptr;
+    base_dealloc(self);
+  }
+  // Last: letting go of the parent may deallocate it, its cache and its views.
+  if (--cache->out == 0) Py_DECREF(parent);
+}
+
+// Deallocation of the records that embed others: defers while views are held outside, else
+// destroys the cache and its views.
+void ParentDealloc(PyObject* self) {
+  if (auto* cache = static_cast<ViewCache*>(SparePointer(self))) {
+    for (ViewSlot& slot : cache->slots) {
+      if (slot.view != nullptr && Py_REFCNT(slot.view) > 1) {
+        slot.out = true;
+        ++cache->out;
+        Py_DECREF(slot.view);  // its holders' references remain
+      }
+    }
+    if (cache->out > 0) {
+      Py_SET_REFCNT(self, 1);  // owned by the cache until the last out view is parked
+      return;
+    }
+    SparePointer(self) = nullptr;
+    for (ViewSlot& slot : cache->slots) Py_XDECREF(slot.view);
+    delete cache;
+  }
+  base_dealloc(self);
+}
+
+// A new non-owning instance of `type` viewing `value`, registered as the library's own views are.
+PyObject* NewView(PyTypeObject* type, void* value, ViewSlot* slot) {
+  const py::detail::type_info* info = py::detail::get_type_info(type);
+  PyObject* view = py::detail::make_new_instance(type);
+  auto* inst = reinterpret_cast<py::detail::instance*>(view);
+  inst->get_value_and_holder(info).value_ptr() = value;
+  inst->owned = false;
+  info->init_instance(inst, nullptr);
+  SparePointer(view) = slot;
+  return view;
+}
+
+// A new reference to the view of `value` in slot `index` of `parent`'s cache.
+PyObject* Take(PyObject* parent, int index, PyTypeObject* type, void* value) {
+  auto* cache = static_cast<ViewCache*>(SparePointer(parent));
+  if (cache == nullptr) {
+    cache = new ViewCache;
+    cache->parent = parent;
+    SparePointer(parent) = cache;
+  }
+  ViewSlot& slot = cache->slots[index];
+  if (slot.view == nullptr) {
+    slot.view = NewView(type, value, &slot);  // the cache's reference
+    slot.cache = cache;
+  }
+  Py_INCREF(slot.view);
+  return slot.view;
+}
+
+// One view-valued property of Parent: Count elements of Element at Offset, cache slots from
+// First on; Count 0 is a single embedded record, read as the view itself.
+template <typename Parent, typename Element, size_t Offset, int Count, int First>
+PyObject* Get(PyObject* const* args, Py_ssize_t nargs) {
+  static_assert(First + (Count == 0 ? 1 : Count) <= kMaxSlots, "cache too small");
+  // Exactly the parent class: see above for subclasses.
+  Parent* record =
+      nargs == 1 && Py_TYPE(args[0]) == TypeOf<Parent>() ? Held<Parent>(args[0]) : nullptr;
+  if (record == nullptr) return nullptr;
+  char* const base = reinterpret_cast<char*>(record) + Offset;
+  PyTypeObject* const type = TypeOf<Element>();
+  try {
+    if (Count == 0) return Take(args[0], First, type, base);
+    py::object list = py::reinterpret_steal<py::object>(PyList_New(Count));
+    if (!list) return nullptr;
+    for (int i = 0; i < Count; ++i) {
+      PyList_SET_ITEM(list.ptr(), i, Take(args[0], First + i, type, base + i * sizeof(Element)));
+    }
+    return list.release().ptr();
+  } catch (...) {
+    py::detail::try_translate_exceptions();
+    return nullptr;
+  }
+}
+
+#define TORVANE_VIEW(Parent, field, Element, Count, First)                               \
+  FastEntry<Get<Parent, Element, offsetof(Parent, field), Count, First>>::InstallGetter( \
+      m.attr(#Parent), #field)
+
+}  // namespace
+
+void view_component_setup(PyHeapTypeObject* heap_type) {
+  PyTypeObject* type = &heap_type->ht_type;
+  base_dealloc = type->tp_base->tp_dealloc;
+  type->tp_basicsize += sizeof(void*);
+  type->tp_dealloc = ComponentDealloc;
+}
+
+void view_parent_setup(PyHeapTypeObject* heap_type) {
+  PyTypeObject* type = &heap_type->ht_type;
+  base_dealloc = type->tp_base->tp_dealloc;
+  type->tp_basicsize += sizeof(void*);
+  type->tp_dealloc = ParentDealloc;
+}
+
+void install_record_views(py::module_& m) {
+  TORVANE_VIEW(LowState, imu, IMU, 0, 0);
+  TORVANE_VIEW(LowState, motorState, MotorState, 20, 1);
+  TORVANE_VIEW(LowState, bms, BmsState, 0, 21);
+  TORVANE_VIEW(LowCmd, motorCmd, MotorCmd, 20, 0);
+  TORVANE_VIEW(LowCmd, bms, BmsCmd, 0, 20);
+  TORVANE_VIEW(HighState, imu, IMU, 0, 0);
+  TORVANE_VIEW(HighState, motorState, MotorState, 20, 1);
+  TORVANE_VIEW(HighState, bms, BmsState, 0, 21);
+  TORVANE_VIEW(HighState, footPosition2Body, Cartesian, 4, 22);
+  TORVANE_VIEW(HighState, footSpeed2Body, Cartesian, 4, 26);
+  TORVANE_VIEW(HighCmd, bms, BmsCmd, 0, 0);
+  TORVANE_VIEW(HighCmd, led, LED, 4, 1);
+}
+
+}  // namespace torvane_python
