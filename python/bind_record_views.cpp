@@ -44,14 +44,14 @@ constexpr int kMaxSlots = 30;  // HighState: imu, 20 motors, bms, 2 x 4 foot vec
 struct ViewCache;
 
 struct ViewSlot {
-  PyObject* view = nullptr;  // nullptr until first read
   ViewCache* cache = nullptr;
   bool out = false;  // the cache holds no reference to the view, and it keeps the parent
 };
 
 struct ViewCache {
-  PyObject* parent = nullptr;  // borrowed, and owned once while out > 0
-  Py_ssize_t out = 0;          // slots out
+  PyObject* parent = nullptr;                // borrowed, and owned once while out > 0
+  Py_ssize_t out = 0;                        // slots out
+  std::array<PyObject*, kMaxSlots> views{};  // nullptr until first read
   std::array<ViewSlot, kMaxSlots> slots{};
 };
 
@@ -71,7 +71,7 @@ void ComponentDealloc(PyObject* self) {
   if (inst->weakrefs == nullptr && !inst->has_patients) {
     Py_SET_REFCNT(self, 1);  // the cache's reference again
   } else {
-    slot->view = nullptr;
+    cache->views[slot - cache->slots.data()] = nullptr;
     base_dealloc(self);
   }
   // Last: letting go of the parent may deallocate it, its cache and its views.
@@ -82,11 +82,12 @@ void ComponentDealloc(PyObject* self) {
 // destroys the cache and its views.
 void ParentDealloc(PyObject* self) {
   if (auto* cache = static_cast<ViewCache*>(SparePointer(self))) {
-    for (ViewSlot& slot : cache->slots) {
-      if (slot.view != nullptr && Py_REFCNT(slot.view) > 1) {
-        slot.out = true;
+    for (int i = 0; i < kMaxSlots; ++i) {
+      PyObject* const view = cache->views[i];
+      if (view != nullptr && Py_REFCNT(view) > 1) {
+        cache->slots[i].out = true;
         ++cache->out;
-        Py_DECREF(slot.view);  // its holders' references remain
+        Py_DECREF(view);  // its holders' references remain
       }
     }
     if (cache->out > 0) {
@@ -94,39 +95,38 @@ void ParentDealloc(PyObject* self) {
       return;
     }
     SparePointer(self) = nullptr;
-    for (ViewSlot& slot : cache->slots) Py_XDECREF(slot.view);
+    for (PyObject* view : cache->views) Py_XDECREF(view);
     delete cache;
   }
   base_dealloc(self);
 }
 
-// A new non-owning instance of `type` viewing `value`, registered as the library's own views are.
-PyObject* NewView(PyTypeObject* type, void* value, ViewSlot* slot) {
-  const py::detail::type_info* info = py::detail::get_type_info(type);
-  PyObject* view = py::detail::make_new_instance(type);
-  auto* inst = reinterpret_cast<py::detail::instance*>(view);
-  inst->get_value_and_holder(info).value_ptr() = value;
-  inst->owned = false;
-  info->init_instance(inst, nullptr);
-  SparePointer(view) = slot;
-  return view;
-}
-
-// A new reference to the view of `value` in slot `index` of `parent`'s cache.
-PyObject* Take(PyObject* parent, int index, PyTypeObject* type, void* value) {
+// The cache of `parent`, made on first use.
+ViewCache* CacheOf(PyObject* parent) {
   auto* cache = static_cast<ViewCache*>(SparePointer(parent));
   if (cache == nullptr) {
     cache = new ViewCache;
     cache->parent = parent;
     SparePointer(parent) = cache;
   }
+  return cache;
+}
+
+// Makes the view in slot `index` of `cache`: a non-owning instance of `type` viewing `value`,
+// registered as the library's own views are. Returns it (the cache's reference).
+PyObject* MakeView(ViewCache* cache, int index, PyTypeObject* type, void* value) {
+  const py::detail::type_info* info = py::detail::get_type_info(type);
+  PyObject* view = py::detail::make_new_instance(type);
+  auto* inst = reinterpret_cast<py::detail::instance*>(view);
+  inst->get_value_and_holder(info).value_ptr() = value;
+  inst->owned = false;
+  info->init_instance(inst, nullptr);
   ViewSlot& slot = cache->slots[index];
-  if (slot.view == nullptr) {
-    slot.view = NewView(type, value, &slot);  // the cache's reference
-    slot.cache = cache;
-  }
-  Py_INCREF(slot.view);
-  return slot.view;
+  slot.cache = cache;
+  slot.out = false;
+  SparePointer(view) = &slot;
+  cache->views[index] = view;
+  return view;
 }
 
 // One view-valued property of Parent: Count elements of Element at Offset, cache slots from
@@ -141,11 +141,23 @@ PyObject* Get(PyObject* const* args, Py_ssize_t nargs) {
   char* const base = reinterpret_cast<char*>(record) + Offset;
   PyTypeObject* const type = TypeOf<Element>();
   try {
-    if (Count == 0) return Take(args[0], First, type, base);
+    ViewCache* const cache = CacheOf(args[0]);
+    PyObject** const views = &cache->views[First];
+    if (Count == 0) {
+      PyObject* view = views[0] ? views[0] : MakeView(cache, First, type, base);
+      Py_INCREF(view);
+      return view;
+    }
     py::object list = py::reinterpret_steal<py::object>(PyList_New(Count));
     if (!list) return nullptr;
+    PyObject** const items = reinterpret_cast<PyListObject*>(list.ptr())->ob_item;
     for (int i = 0; i < Count; ++i) {
-      PyList_SET_ITEM(list.ptr(), i, Take(args[0], First + i, type, base + i * sizeof(Element)));
+      PyObject* view = views[i];
+      if (__builtin_expect(view == nullptr, 0)) {
+        view = MakeView(cache, First + i, type, base + i * sizeof(Element));
+      }
+      Py_INCREF(view);
+      items[i] = view;
     }
     return list.release().ptr();
   } catch (...) {

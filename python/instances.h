@@ -51,7 +51,10 @@ class FastEntry {
     pybind11::setattr(cls, name, Wrap(ClassMember(cls, name)));
   }
 
-  // The same for the getter of the property `name`; its setter and docstring stay.
+  // The same for the getter of the property `name`; its setter and docstring stay. The getter is
+  // the function itself, not wrapped as an instance method: a property calls its getter with
+  // one argument, which an instance method turns into an argument tuple and a second call
+  // (about as much again as the read of a cached view).
   static void InstallGetter(pybind11::handle cls, const char* name) {
     PyObject* const property = ClassMember(cls, name);
     if (!PyObject_TypeCheck(property, &PyProperty_Type)) {
@@ -60,8 +63,9 @@ class FastEntry {
     pybind11::handle old(property);
     pybind11::object replaced =
         pybind11::reinterpret_steal<pybind11::object>(PyObject_CallFunctionObjArgs(
-            reinterpret_cast<PyObject*>(&PyProperty_Type), Wrap(old.attr("fget").ptr()).ptr(),
-            old.attr("fset").ptr(), Py_None, old.attr("__doc__").ptr(), nullptr));
+            reinterpret_cast<PyObject*>(&PyProperty_Type),
+            Wrap(old.attr("fget").ptr(), Kind::kFunction).ptr(), old.attr("fset").ptr(), Py_None,
+            old.attr("__doc__").ptr(), nullptr));
     if (!replaced) throw pybind11::error_already_set();
     pybind11::setattr(cls, name, replaced);
   }
@@ -83,8 +87,10 @@ class FastEntry {
     return member;
   }
 
-  // An instance method like `bound` whose function enters at Call.
-  static pybind11::object Wrap(PyObject* bound) {
+  enum class Kind { kMethod, kFunction };
+
+  // An instance method like `bound` (or the bare function) that enters at Call.
+  static pybind11::object Wrap(PyObject* bound, Kind kind = Kind::kMethod) {
     if (!PyInstanceMethod_Check(bound) || fallback_ != nullptr) {
       throw pybind11::type_error("fast entry: not a bound function, or installed twice");
     }
@@ -98,6 +104,7 @@ class FastEntry {
     pybind11::object fast = pybind11::reinterpret_steal<pybind11::object>(
         PyCFunction_NewEx(&def_, function->m_self, function->m_module));
     if (!fast) throw pybind11::error_already_set();
+    if (kind == Kind::kFunction) return fast;
     pybind11::object method =
         pybind11::reinterpret_steal<pybind11::object>(PyInstanceMethod_New(fast.ptr()));
     if (!method) throw pybind11::error_already_set();
