@@ -28,6 +28,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstring>
 
 #include "bindings.h"
 #include "instances.h"
@@ -150,15 +151,17 @@ PyObject* Get(PyObject* const* args, Py_ssize_t nargs) {
     }
     py::object list = py::reinterpret_steal<py::object>(PyList_New(Count));
     if (!list) return nullptr;
-    PyObject** const items = reinterpret_cast<PyListObject*>(list.ptr())->ob_item;
-    for (int i = 0; i < Count; ++i) {
-      PyObject* view = views[i];
-      if (__builtin_expect(view == nullptr, 0)) {
-        view = MakeView(cache, First + i, type, base + i * sizeof(Element));
+    bool complete = true;
+    for (int i = 0; i < Count; ++i) complete &= views[i] != nullptr;
+    if (!complete) {
+      for (int i = 0; i < Count; ++i) {
+        if (views[i] == nullptr) MakeView(cache, First + i, type, base + i * sizeof(Element));
       }
-      Py_INCREF(view);
-      items[i] = view;
     }
+    PyObject** const items = reinterpret_cast<PyListObject*>(list.ptr())->ob_item;
+    std::memcpy(items, views, Count * sizeof(PyObject*));
+#pragma GCC unroll 20
+    for (int i = 0; i < Count; ++i) Py_INCREF(items[i]);
     return list.release().ptr();
   } catch (...) {
     py::detail::try_translate_exceptions();

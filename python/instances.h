@@ -44,6 +44,48 @@ using FastCall = PyObject* (*)(PyObject* const* args, Py_ssize_t nargs);
 // Replaces the bound method `name` of `cls` by one with the same name, docstring, module and
 // bound capsule that tries `Fast` first (positional calls only) and otherwise calls the
 // library's function.
+// A property whose read tries a fast path before its getter: reading a property calls the
+// getter through the general call protocol, which costs as much again as reading a cached view.
+// It is a subclass of property (isinstance holds, the getter, setter and docstring are the
+// property's own) with one more pointer, its fast path.
+inline FastCall& FastPropertyPath(PyObject* property) {
+  return *reinterpret_cast<FastCall*>(reinterpret_cast<char*>(property) +
+                                      PyProperty_Type.tp_basicsize);
+}
+
+inline void FastPropertyDealloc(PyObject* self) {
+  PyTypeObject* const type = Py_TYPE(self);
+  PyProperty_Type.tp_dealloc(self);
+  Py_DECREF(type);  // instances of a heap type own a reference to it
+}
+
+inline PyObject* FastPropertyGet(PyObject* self, PyObject* object, PyObject* type) {
+  if (object != nullptr && object != Py_None) {
+    if (const FastCall fast = FastPropertyPath(self)) {
+      PyObject* const result = fast(&object, 1);
+      if (result != nullptr || PyErr_Occurred()) return result;
+    }
+  }
+  return PyProperty_Type.tp_descr_get(self, object, type);
+}
+
+inline PyTypeObject* FastPropertyType() {
+  static PyTypeObject* const type = [] {
+    static PyType_Slot slots[] = {
+        {Py_tp_descr_get, reinterpret_cast<void*>(FastPropertyGet)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(FastPropertyDealloc)},
+        {Py_tp_doc, const_cast<char*>("")},  // what a bound property's __doc__ reads
+        {0, nullptr}};
+    static PyType_Spec spec = {"robot_interface.view_property",
+                               static_cast<int>(PyProperty_Type.tp_basicsize + sizeof(FastCall)), 0,
+                               Py_TPFLAGS_DEFAULT, slots};
+    PyObject* made = PyType_FromSpecWithBases(&spec, reinterpret_cast<PyObject*>(&PyProperty_Type));
+    if (made == nullptr) throw pybind11::error_already_set();
+    return reinterpret_cast<PyTypeObject*>(made);  // lives as long as the process
+  }();
+  return type;
+}
+
 template <FastCall Fast>
 class FastEntry {
  public:
@@ -51,10 +93,8 @@ class FastEntry {
     pybind11::setattr(cls, name, Wrap(ClassMember(cls, name)));
   }
 
-  // The same for the getter of the property `name`; its setter and docstring stay. The getter is
-  // the function itself, not wrapped as an instance method: a property calls its getter with
-  // one argument, which an instance method turns into an argument tuple and a second call
-  // (about as much again as the read of a cached view).
+  // The same for the property `name`: it becomes a fast property (above) whose reads take
+  // `Fast` first; its getter (tried second) is this entry, its setter and docstring stay.
   static void InstallGetter(pybind11::handle cls, const char* name) {
     PyObject* const property = ClassMember(cls, name);
     if (!PyObject_TypeCheck(property, &PyProperty_Type)) {
@@ -63,10 +103,10 @@ class FastEntry {
     pybind11::handle old(property);
     pybind11::object replaced =
         pybind11::reinterpret_steal<pybind11::object>(PyObject_CallFunctionObjArgs(
-            reinterpret_cast<PyObject*>(&PyProperty_Type),
-            Wrap(old.attr("fget").ptr(), Kind::kFunction).ptr(), old.attr("fset").ptr(), Py_None,
-            old.attr("__doc__").ptr(), nullptr));
+            reinterpret_cast<PyObject*>(FastPropertyType()), Wrap(old.attr("fget").ptr()).ptr(),
+            old.attr("fset").ptr(), Py_None, old.attr("__doc__").ptr(), nullptr));
     if (!replaced) throw pybind11::error_already_set();
+    FastPropertyPath(replaced.ptr()) = Fast;
     pybind11::setattr(cls, name, replaced);
   }
 
@@ -87,10 +127,8 @@ class FastEntry {
     return member;
   }
 
-  enum class Kind { kMethod, kFunction };
-
-  // An instance method like `bound` (or the bare function) that enters at Call.
-  static pybind11::object Wrap(PyObject* bound, Kind kind = Kind::kMethod) {
+  // An instance method like `bound` that enters at Call.
+  static pybind11::object Wrap(PyObject* bound) {
     if (!PyInstanceMethod_Check(bound) || fallback_ != nullptr) {
       throw pybind11::type_error("fast entry: not a bound function, or installed twice");
     }
@@ -104,7 +142,6 @@ class FastEntry {
     pybind11::object fast = pybind11::reinterpret_steal<pybind11::object>(
         PyCFunction_NewEx(&def_, function->m_self, function->m_module));
     if (!fast) throw pybind11::error_already_set();
-    if (kind == Kind::kFunction) return fast;
     pybind11::object method =
         pybind11::reinterpret_steal<pybind11::object>(PyInstanceMethod_New(fast.ptr()));
     if (!method) throw pybind11::error_already_set();
