@@ -29,6 +29,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 #include "bindings.h"
 #include "instances.h"
@@ -54,6 +55,8 @@ struct ViewCache {
   Py_ssize_t out = 0;                        // slots out
   std::array<PyObject*, kMaxSlots> views{};  // nullptr until first read
   std::array<ViewSlot, kMaxSlots> slots{};
+  std::array<PyObject*, kMaxSlots> lists{};  // the last list read of the array at that slot
+  bool closing = false;                      // the parent's deallocation is under way
 };
 
 destructor base_dealloc = nullptr;  // the binding library's instance deallocation
@@ -80,9 +83,23 @@ void ComponentDealloc(PyObject* self) {
 }
 
 // Deallocation of the records that embed others: defers while views are held outside, else
-// destroys the cache and its views.
+// destroys the cache and its views. Letting go of the last lists and of the views can run code
+// (elements put into a list outside, callbacks of weak references to views), which could reach
+// this parent again through a weak reference: the parent holds itself meanwhile.
 void ParentDealloc(PyObject* self) {
-  if (auto* cache = static_cast<ViewCache*>(SparePointer(self))) {
+  if (SparePointer(self) == nullptr) {
+    base_dealloc(self);
+    return;
+  }
+  Py_SET_REFCNT(self, 1);
+  // Code run below may read the parent again and so give it a new cache: handled in turn.
+  while (auto* cache = static_cast<ViewCache*>(SparePointer(self))) {
+    cache->closing = true;
+    // The last lists first: one still held outside holds its views, which then keep the
+    // parent.
+    std::array<PyObject*, kMaxSlots> lists{};
+    std::swap(lists, cache->lists);
+    for (PyObject* list : lists) Py_XDECREF(list);
     for (int i = 0; i < kMaxSlots; ++i) {
       PyObject* const view = cache->views[i];
       if (view != nullptr && Py_REFCNT(view) > 1) {
@@ -91,14 +108,17 @@ void ParentDealloc(PyObject* self) {
         Py_DECREF(view);  // its holders' references remain
       }
     }
-    if (cache->out > 0) {
-      Py_SET_REFCNT(self, 1);  // owned by the cache until the last out view is parked
-      return;
-    }
+    cache->closing = false;
+    if (cache->out > 0) return;  // the reference held here is the cache's now
     SparePointer(self) = nullptr;
     for (PyObject* view : cache->views) Py_XDECREF(view);
     delete cache;
   }
+  if (Py_REFCNT(self) > 1) {  // taken up again meanwhile: it lives on
+    Py_SET_REFCNT(self, Py_REFCNT(self) - 1);
+    return;
+  }
+  Py_SET_REFCNT(self, 0);
   base_dealloc(self);
 }
 
@@ -149,6 +169,15 @@ PyObject* Get(PyObject* const* args, Py_ssize_t nargs) {
       Py_INCREF(view);
       return view;
     }
+    // The last list this read returned, if nothing else holds it and it is as made: only its
+    // holder could have seen it, so it is as good as new.
+    PyObject*& last = cache->lists[First];
+    if (last != nullptr && Py_REFCNT(last) == 1 && PyList_GET_SIZE(last) == Count &&
+        std::memcmp(reinterpret_cast<PyListObject*>(last)->ob_item, views,
+                    Count * sizeof(PyObject*)) == 0) {
+      Py_INCREF(last);
+      return last;
+    }
     py::object list = py::reinterpret_steal<py::object>(PyList_New(Count));
     if (!list) return nullptr;
     bool complete = true;
@@ -162,6 +191,13 @@ PyObject* Get(PyObject* const* args, Py_ssize_t nargs) {
     std::memcpy(items, views, Count * sizeof(PyObject*));
 #pragma GCC unroll 20
     for (int i = 0; i < Count; ++i) Py_INCREF(items[i]);
+    // Not while views are out (the parent is kept by them) or the parent is going: a kept list
+    // would keep them.
+    if (cache->out == 0 && !cache->closing) {
+      PyObject* const replaced = last;
+      last = list.inc_ref().ptr();
+      Py_XDECREF(replaced);  // last: it may run code (see the parent's deallocation)
+    }
     return list.release().ptr();
   } catch (...) {
     py::detail::try_translate_exceptions();

@@ -64,6 +64,34 @@ class Reads(unittest.TestCase):
                 self.assertEqual([getattr(v, field) for v in elements(record, name, count)],
                                  list(range(1, max(count, 1) + 1)))
 
+    def test_a_list_changed_outside_never_comes_back_changed(self):
+        cmd = ri.LowCmd()
+        for i, m in enumerate(cmd.motorCmd):
+            m.mode = i
+        for change in (lambda l: l.reverse(), lambda l: l.__setitem__(3, None),
+                       lambda l: l.append(1), lambda l: l.clear(), lambda l: l.pop(),
+                       lambda l: l.sort(key=id)):
+            held = cmd.motorCmd
+            change(held)
+            del held
+            again = cmd.motorCmd
+            self.assertEqual([m.mode for m in again], list(range(20)))
+        first = cmd.motorCmd
+        self.assertIsNot(first, cmd.motorCmd)  # held, so the next read is another list
+
+    def test_a_held_list_keeps_the_parent(self):
+        parent = ri.HighState()
+        gone = weakref.ref(parent)
+        feet = parent.footSpeed2Body
+        feet[2].z = 0.25
+        del parent
+        gc.collect()
+        self.assertIsNotNone(gone())
+        self.assertEqual(feet[2].z, 0.25)
+        del feet
+        gc.collect()
+        self.assertIsNone(gone())
+
     def test_views_are_live_in_both_directions(self):
         cmd = ri.LowCmd()
         slots = cmd.motorCmd
@@ -176,6 +204,40 @@ class Lifetimes(unittest.TestCase):
         del parent
         gc.collect()
         self.assertIsNone(watch())
+
+    def test_code_run_while_a_parent_goes(self):
+        # An element put into a list and a weak-reference callback both run during the parent's
+        # deallocation; both take the parent up again through a weak reference and read it, and
+        # the callback keeps a view.
+        seen, kept = [], []
+
+        def revive():
+            p = gone()
+            if p is not None:
+                p.motorCmd[1].q = 7.0
+                seen.append(p.motorCmd[1].q)
+
+        class Probe:
+            def __del__(self):
+                revive()
+
+        parent = ri.LowCmd()
+        gone = weakref.ref(parent)
+        held = parent.motorCmd
+        held[0] = Probe()
+        del held  # the list as read last now holds the probe
+        watch = weakref.ref(parent.motorCmd[5], lambda _: (revive(), kept.append(gone().bms)))
+        del parent
+        gc.collect()
+        self.assertEqual(seen, [7.0, 7.0])
+        self.assertIsNone(watch())
+        self.assertIsNotNone(gone())  # kept by the view the callback took
+        self.assertEqual(gone().motorCmd[1].q, 7.0)
+        kept[0].off = 3
+        self.assertEqual(gone().bms.off, 3)
+        kept.clear()
+        gc.collect()
+        self.assertIsNone(gone())
 
     def test_subclassed_parents(self):
         class MyState(ri.LowState):
