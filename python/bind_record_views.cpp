@@ -17,12 +17,15 @@
 //   whose deallocation then destroys the views and the cache.
 //
 // So there is no reference cycle, a parent dies when the program lets go of it and its views,
-// and a loop that reads views allocates nothing after the first read. An out view that someone
-// holds a weak reference to is destroyed instead of parked (the weak reference could revive it
-// unseen). Views are ordinary non-owning instances of their class, registered with the binding
-// library like its own views, so every other call treats them as before. Instances of Python
-// subclasses of the parent records keep the library's own views: their deallocation runs the
-// subclass's clean-up first and cannot be deferred.
+// and a loop that reads views allocates nothing after the first read. A record-array read also
+// hands back the list it returned last time when only the cache still holds that list and its
+// elements are as made: only its former holder could have seen it, so it is as good as new,
+// and a per-joint loop neither allocates nor frees lists. An out view that someone holds a weak
+// reference to is destroyed instead of parked (the weak reference could revive it unseen).
+// Views are ordinary non-owning instances of their class, registered with the binding library
+// like its own views, so every other call treats them as before. Instances of Python subclasses
+// of the parent records keep the library's own views: their deallocation runs the subclass's
+// clean-up first and cannot be deferred.
 #include <Python.h>
 #include <pybind11/pybind11.h>
 
