@@ -192,7 +192,6 @@ PyObject* Get(PyObject* const* args, Py_ssize_t nargs) {
     }
     PyObject** const items = reinterpret_cast<PyListObject*>(list.ptr())->ob_item;
     std::memcpy(items, views, Count * sizeof(PyObject*));
-#pragma GCC unroll 20
     for (int i = 0; i < Count; ++i) Py_INCREF(items[i]);
     // Not while views are out (the parent is kept by them) or the parent is going: a kept list
     // would keep them.

@@ -41,9 +41,6 @@ inline void*& SparePointer(PyObject* object) {
 // hand the call to the binding library's function.
 using FastCall = PyObject* (*)(PyObject* const* args, Py_ssize_t nargs);
 
-// Replaces the bound method `name` of `cls` by one with the same name, docstring, module and
-// bound capsule that tries `Fast` first (positional calls only) and otherwise calls the
-// library's function.
 // A property whose read tries a fast path before its getter: reading a property calls the
 // getter through the general call protocol, which costs as much again as reading a cached view.
 // It is a subclass of property (isinstance holds, the getter, setter and docstring are the
@@ -86,6 +83,9 @@ inline PyTypeObject* FastPropertyType() {
   return type;
 }
 
+// Replaces the bound method `name` of `cls` by one with the same name, docstring, module and
+// bound capsule that tries `Fast` first (positional calls only) and otherwise calls the
+// library's function.
 template <FastCall Fast>
 class FastEntry {
  public:
