@@ -101,6 +101,28 @@ def pd_loops(cmd, state, n):
             "ratio": statistics.median(r[0] / r[1] for r in runs)}
 
 
+def record_overloads(peer):
+    """SetSend and GetRecv with each record, on an endpoint of its level, in alternating runs
+    so that the low-level calls and the high-level ones see the same machine: ns per call."""
+    low = ri.UDP(0xFF, free_port(), "127.0.0.1", peer.getsockname()[1])
+    high = ri.UDP(0xEE, free_port(), "127.0.0.1", peer.getsockname()[1])
+    low_cmd, low_state, high_cmd, high_state = ri.LowCmd(), ri.LowState(), ri.HighCmd(), ri.HighState()
+    low.InitCmdData(low_cmd)
+    high.InitCmdData(high_cmd)
+    calls = {"SetSend(LowCmd)": lambda: low.SetSend(low_cmd),
+             "SetSend(HighCmd)": lambda: high.SetSend(high_cmd),
+             "GetRecv(LowState)": lambda: low.GetRecv(low_state),
+             "GetRecv(HighState)": lambda: high.GetRecv(high_state)}
+    runs = {name: [] for name in calls}
+    for _ in range(7):
+        for name, fn in calls.items():
+            t = time.perf_counter()
+            for _ in range(20000):
+                fn()
+            runs[name].append((time.perf_counter() - t) / 20000 * 1e9)
+    return {name: statistics.median(r[1:]) for name, r in runs.items()}
+
+
 def main():
     out_path = sys.argv[1]
     cycles = int(sys.argv[2]) if len(sys.argv) > 2 else 20000
@@ -173,8 +195,7 @@ def main():
 
         # The bound calls one at a time (Send and Recv with nothing to take are left to the
         # cycle: alone they measure the socket, not the binding).
-        calls = {f"SetSend({type(cmd).__name__})": lambda: udp.SetSend(cmd),
-                 f"GetRecv({type(st).__name__})": lambda: udp.GetRecv(st)}
+        calls = {}
         if not high:
             calls.update({"Safety.PositionLimit": lambda: safety.PositionLimit(cmd),
                           "Safety.PowerProtect": lambda: safety.PowerProtect(cmd, st, 10),
@@ -194,6 +215,7 @@ def main():
         if not high:
             results["pd_loop_ns"] = pd_loops(cmd, st, cycles // 10)
         del udp
+    results["call_ns"].update(record_overloads(peer))
     peer.close()
     with open(out_path, "w") as f:
         json.dump(results, f, indent=1)
