@@ -54,8 +54,8 @@ void BM_Call_GetRecv_Low(benchmark::State& s) {
 
 }  // namespace
 
-BENCHMARK(BM_Call_SetSend_High)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_Call_SetSend_Low)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_Call_GetRecv_High)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_Call_GetRecv_Low)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Call_SetSend_High)->Repetitions(5)->MinTime(0.1)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Call_SetSend_Low)->Repetitions(5)->MinTime(0.1)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Call_GetRecv_High)->Repetitions(5)->MinTime(0.1)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Call_GetRecv_Low)->Repetitions(5)->MinTime(0.1)->ReportAggregatesOnly(true);
 BENCHMARK_MAIN();
