@@ -1,6 +1,7 @@
 """One Python control cycle through robot_interface on 127.0.0.1, the same steps as the C++
-cycle benchmark, and the cost of each hot bound call. Writes JSON to the file given (standard
-output carries the SDK's own messages).
+cycle benchmark, a 12-joint PD loop written per joint and with the lists taken once, and the
+cost of each hot bound call. Writes JSON to the file given (standard output carries the SDK's
+own messages).
 
     PYTHONPATH=build/bench/python python3.12 bench/python_cycle.py results.json [cycles]
 """
@@ -57,6 +58,70 @@ def per_call(fn, n):
             fn()
         runs.append((time.perf_counter() - t) / n)
     return statistics.median(runs)
+
+
+def pd_loops(cmd, state, n):
+    """One 12-joint PD step (five command fields per joint from two state fields), as users
+    write it and with the two lists taken once: ns per step."""
+    target = [0.0, 0.67, -1.3] * 4
+    kp, kd = 80.0, 2.0
+
+    def naive():
+        for i in range(12):
+            cmd.motorCmd[i].q = target[i]
+            cmd.motorCmd[i].dq = 0.0
+            cmd.motorCmd[i].Kp = kp
+            cmd.motorCmd[i].Kd = kd
+            cmd.motorCmd[i].tau = kp * (target[i] - state.motorState[i].q) - kd * state.motorState[i].dq
+
+    def list_once():
+        motors, joints = cmd.motorCmd, state.motorState
+        for i in range(12):
+            m, s = motors[i], joints[i]
+            m.q = target[i]
+            m.dq = 0.0
+            m.Kp = kp
+            m.Kd = kd
+            m.tau = kp * (target[i] - s.q) - kd * s.dq
+
+    # Alternating runs, so that both loops see the same machine; the ratio is the median of the
+    # runs' ratios.
+    runs = []
+    for _ in range(7):
+        pair = []
+        for fn in (naive, list_once):
+            t = time.perf_counter()
+            for _ in range(n):
+                fn()
+            pair.append((time.perf_counter() - t) / n * 1e9)
+        runs.append(pair)
+    runs = runs[1:]  # the first pair warms up
+    return {"naive": statistics.median(r[0] for r in runs),
+            "list_once": statistics.median(r[1] for r in runs),
+            "ratio": statistics.median(r[0] / r[1] for r in runs)}
+
+
+def record_overloads(peer):
+    """SetSend and GetRecv with each record, on an endpoint of its level, in alternating runs
+    so that the low-level calls and the high-level ones see the same machine: ns per call, the
+    fastest run (what the call costs, where a loaded machine only ever adds)."""
+    low = ri.UDP(0xFF, free_port(), "127.0.0.1", peer.getsockname()[1])
+    high = ri.UDP(0xEE, free_port(), "127.0.0.1", peer.getsockname()[1])
+    low_cmd, low_state, high_cmd, high_state = ri.LowCmd(), ri.LowState(), ri.HighCmd(), ri.HighState()
+    low.InitCmdData(low_cmd)
+    high.InitCmdData(high_cmd)
+    calls = {"SetSend(LowCmd)": lambda: low.SetSend(low_cmd),
+             "SetSend(HighCmd)": lambda: high.SetSend(high_cmd),
+             "GetRecv(LowState)": lambda: low.GetRecv(low_state),
+             "GetRecv(HighState)": lambda: high.GetRecv(high_state)}
+    runs = {name: [] for name in calls}
+    for _ in range(11):
+        for name, fn in calls.items():
+            t = time.perf_counter()
+            for _ in range(10000):
+                fn()
+            runs[name].append((time.perf_counter() - t) / 10000 * 1e9)
+    return {name: min(r[1:]) for name, r in runs.items()}
 
 
 def main():
@@ -131,17 +196,27 @@ def main():
 
         # The bound calls one at a time (Send and Recv with nothing to take are left to the
         # cycle: alone they measure the socket, not the binding).
-        calls = {f"SetSend({type(cmd).__name__})": lambda: udp.SetSend(cmd),
-                 f"GetRecv({type(st).__name__})": lambda: udp.GetRecv(st)}
+        calls = {}
         if not high:
             calls.update({"Safety.PositionLimit": lambda: safety.PositionLimit(cmd),
                           "Safety.PowerProtect": lambda: safety.PowerProtect(cmd, st, 10),
                           "Safety.PositionProtect": lambda: safety.PositionProtect(cmd, st, 0.0),
                           "state.motorState[3].q": lambda: st.motorState[3].q,
                           "cmd.motorCmd[3].q = x": lambda: setattr(cmd.motorCmd[3], "q", 0.1)})
+        if high:
+            calls.update({"state.imu": lambda: st.imu,
+                          "state.footPosition2Body": lambda: st.footPosition2Body})
+        else:
+            view = st.motorState[3]
+            calls.update({"state.motorState": lambda: st.motorState,
+                          "state.imu": lambda: st.imu,
+                          "view.q (scalar property, for scale)": lambda: view.q})
         for name, fn in calls.items():
             results["call_ns"][name] = per_call(fn, 20000) * 1e9
+        if not high:
+            results["pd_loop_ns"] = pd_loops(cmd, st, cycles // 10)
         del udp
+    results["call_ns"].update(record_overloads(peer))
     peer.close()
     with open(out_path, "w") as f:
         json.dump(results, f, indent=1)

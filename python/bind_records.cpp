@@ -45,12 +45,17 @@ void frame_tail(py::class_<Record>& c) {
 }  // namespace
 
 void bind_records(py::module_& m) {
-  py::class_<BmsCmd>(m, "BmsCmd")
+  // Each instance carries one more pointer: a view's place in its parent's cache, or a parent's
+  // cache of views (bind_record_views.cpp).
+  const py::custom_type_setup component(view_component_setup);
+  const py::custom_type_setup parent(view_parent_setup);
+
+  py::class_<BmsCmd>(m, "BmsCmd", component)
       .def(py::init<>())
       .def_readwrite("off", &BmsCmd::off)
       .def_readwrite("reserve", &BmsCmd::reserve);
 
-  py::class_<BmsState>(m, "BmsState")
+  py::class_<BmsState>(m, "BmsState", component)
       .def(py::init<>())
       .def_readwrite("version_h", &BmsState::version_h)
       .def_readwrite("version_l", &BmsState::version_l)
@@ -62,13 +67,13 @@ void bind_records(py::module_& m) {
       .def_readwrite("MCU_NTC", &BmsState::MCU_NTC)
       .def_readwrite("cell_vol", &BmsState::cell_vol);
 
-  py::class_<Cartesian>(m, "Cartesian")
+  py::class_<Cartesian>(m, "Cartesian", component)
       .def(py::init<>())
       .def_readwrite("x", &Cartesian::x)
       .def_readwrite("y", &Cartesian::y)
       .def_readwrite("z", &Cartesian::z);
 
-  py::class_<IMU>(m, "IMU")
+  py::class_<IMU>(m, "IMU", component)
       .def(py::init<>())
       .def_readwrite("quaternion", &IMU::quaternion)
       .def_readwrite("gyroscope", &IMU::gyroscope)
@@ -76,13 +81,13 @@ void bind_records(py::module_& m) {
       .def_readwrite("rpy", &IMU::rpy)
       .def_readwrite("temperature", &IMU::temperature);
 
-  py::class_<LED>(m, "LED")
+  py::class_<LED>(m, "LED", component)
       .def(py::init<>())
       .def_readwrite("r", &LED::r)
       .def_readwrite("g", &LED::g)
       .def_readwrite("b", &LED::b);
 
-  py::class_<MotorState>(m, "MotorState")
+  py::class_<MotorState>(m, "MotorState", component)
       .def(py::init<>())
       .def_readwrite("mode", &MotorState::mode)
       .def_readwrite("q", &MotorState::q)
@@ -95,7 +100,7 @@ void bind_records(py::module_& m) {
       .def_readwrite("temperature", &MotorState::temperature)
       .def_readwrite("reserve", &MotorState::reserve);
 
-  py::class_<MotorCmd>(m, "MotorCmd")
+  py::class_<MotorCmd>(m, "MotorCmd", component)
       .def(py::init<>())
       .def_readwrite("mode", &MotorCmd::mode)
       .def_readwrite("q", &MotorCmd::q)
@@ -105,20 +110,20 @@ void bind_records(py::module_& m) {
       .def_readwrite("Kd", &MotorCmd::Kd)
       .def_readwrite("reserve", &MotorCmd::reserve);
 
-  py::class_<LowState> low_state(m, "LowState");
+  py::class_<LowState> low_state(m, "LowState", parent);
   low_state.def(py::init<>());
   frame_header(low_state);
   state_body(low_state);
   low_state.def_readwrite("tick", &LowState::tick);
   frame_tail(low_state);
 
-  py::class_<LowCmd> low_cmd(m, "LowCmd");
+  py::class_<LowCmd> low_cmd(m, "LowCmd", parent);
   low_cmd.def(py::init<>());
   frame_header(low_cmd);
   low_cmd.def_readwrite("motorCmd", &LowCmd::motorCmd).def_readwrite("bms", &LowCmd::bms);
   frame_tail(low_cmd);
 
-  py::class_<HighState> high_state(m, "HighState");
+  py::class_<HighState> high_state(m, "HighState", parent);
   high_state.def(py::init<>());
   frame_header(high_state);
   state_body(high_state);
@@ -135,7 +140,7 @@ void bind_records(py::module_& m) {
       .def_readwrite("footSpeed2Body", &HighState::footSpeed2Body);
   frame_tail(high_state);
 
-  py::class_<HighCmd> high_cmd(m, "HighCmd");
+  py::class_<HighCmd> high_cmd(m, "HighCmd", parent);
   high_cmd.def(py::init<>());
   frame_header(high_cmd);
   high_cmd.def_readwrite("mode", &HighCmd::mode)
