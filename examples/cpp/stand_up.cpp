@@ -1,7 +1,7 @@
 // Low-level stand-up with the safety guard on every cycle, at 500 Hz, straight on the SDK.
 //   torvane-sim --level low --port 8083 &
 //   example_stand_up --robot 127.0.0.1 --port 8083
-// Exit status: 0 when every leg joint ends within 0.05 rad of the pose; 1 when nothing answered,
+// Exit status: 0 when every leg joint ends within 0.1 rad of the pose; 1 when nothing answered,
 // the link was lost, the guard switched the motors off or a joint missed; 2 for a bad command
 // line; 130 (143) after Ctrl-C (SIGTERM), which first sends a damping-only command.
 #include <algorithm>
@@ -19,7 +19,9 @@ constexpr double kRate = 500, kRiseS = 2.0, kHoldS = 1.0;
 constexpr std::array<float, 3> kStand = {0.0f, 0.67f, -1.3f};  // hip, thigh, calf [rad]
 constexpr float kKp = 80, kKd = 2;   // [N m/rad], [N m s/rad] while standing up
 constexpr float kDamping = 3;        // [N m s/rad] the last command when stopped, no stiffness
-constexpr double kTolerance = 0.05;  // [rad] a leg joint further off at the end fails the run
+// [rad] a leg joint further off at the end fails the run. A PD hold under the body's weight
+// sags by a few hundredths of a radian (the calves carry most: about 4 N m against kKp 80).
+constexpr double kTolerance = 0.1;
 constexpr int kPowerFactor = 10;     // PowerProtect: the full power limit
 constexpr double kMargin = 0.087;    // [rad] PositionProtect: trip 5 degrees inside each range
 const char* const kLegs[] = {"FR", "FL", "RR", "RL"};

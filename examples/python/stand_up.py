@@ -5,7 +5,7 @@ Start the emulator first (or point --robot at a real one):
     torvane-sim --level low --port 8083
     python3.12 stand_up.py --robot 127.0.0.1 --port 8083
 
-Exit status: 0 when every leg joint ends within 0.05 rad of the pose; 1 when nothing answered,
+Exit status: 0 when every leg joint ends within 0.1 rad of the pose; 1 when nothing answered,
 the link was lost, the guard switched the motors off or a joint missed (one line says which); 2
 for a bad command line; 130 (143) after Ctrl-C (SIGTERM), which first sends a damping-only command.
 """
@@ -20,7 +20,9 @@ STAND = [0.0, 0.67, -1.3] * 4  # [rad] hip, thigh, calf for FR, FL, RR, RL (slot
 KP, KD = 80.0, 2.0  # stiffness [N m/rad] and damping [N m s/rad] while standing up
 DAMPING = 3.0  # [N m s/rad] the last command when stopped: damping, no stiffness
 RISE_S, HOLD_S = 2.0, 1.0
-TOLERANCE = 0.05  # [rad] a leg joint further off at the end fails the run
+# [rad] a leg joint further off at the end fails the run. A PD hold under the body's weight
+# sags by a few hundredths of a radian (the calves carry most: about 4 N m against KP 80).
+TOLERANCE = 0.1
 POWER_FACTOR = 10  # PowerProtect: the full power limit (factor 1..10 takes 10 % .. 100 %)
 MARGIN = 0.087  # [rad] PositionProtect: trip 5 degrees inside each joint's range
 LEGS = ("FR", "FL", "RR", "RL")
