@@ -41,16 +41,7 @@ LegModel::LegModel(TORVANE::LeggedType model) {
 }
 
 void LegModel::Command(const TORVANE::LowCmd_refine& cmd) {
-  for (int j = 0; j < 12; ++j) {
-    const TORVANE::MotorCmd_refine& m = cmd.motorCmd[j];
-    Target& t = targets_[j];
-    t.mode = m.mode;
-    t.q = m.q;
-    t.dq = m.dq;
-    t.tau = m.tau / 256.0f;
-    t.kp = m.Kp / 32.0f;
-    t.kd = m.Kd / 16.0f;
-  }
+  for (int j = 0; j < 12; ++j) targets_[j] = TargetOf(cmd.motorCmd[j]);
 }
 
 void LegModel::Step(double dt) {
@@ -59,14 +50,7 @@ void LegModel::Step(double dt) {
     const double h = std::min(kSubstep, dt - done);
     for (int j = 0; j < 12; ++j) {
       Joint& s = joints_[j];
-      const Target& t = targets_[j];
-      double tau = 0;
-      if (t.mode == 10) {
-        const double q_err = std::fabs(t.q) >= kPositionStop ? 0.0 : t.q - s.q;
-        const double dq_ref = std::fabs(t.dq) >= kVelocityStop ? 0.0 : t.dq;
-        tau = t.kp * q_err + t.kd * (dq_ref - s.dq) + t.tau;
-        tau = std::clamp(tau, -kTorqueLimit, kTorqueLimit);
-      }
+      const double tau = MotorTorque(targets_[j], s.q, s.dq, -kTorqueLimit, kTorqueLimit);
       // A lifted body weighs on thighs and calves, folding them back toward the lying pose;
       // on the ground it weighs nothing. Hips feel none of it.
       const double weight =

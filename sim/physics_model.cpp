@@ -150,16 +150,7 @@ void PhysicsModel::LieDown() {
 }
 
 void PhysicsModel::Command(const TORVANE::LowCmd_refine& cmd) {
-  for (int j = 0; j < 12; ++j) {
-    const TORVANE::MotorCmd_refine& m = cmd.motorCmd[j];
-    MotorTarget& t = targets_[j];
-    t.mode = m.mode;
-    t.q = m.q;
-    t.dq = m.dq;
-    t.tau = m.tau / 256.0f;
-    t.kp = m.Kp / 32.0f;
-    t.kd = m.Kd / 16.0f;
-  }
+  for (int j = 0; j < 12; ++j) targets_[j] = TargetOf(cmd.motorCmd[j]);
 }
 
 void PhysicsModel::Step() {
@@ -167,18 +158,9 @@ void PhysicsModel::Step() {
   double load = 0;
   for (int k = 0; k < substeps_; ++k) {
     for (int j = 0; j < 12; ++j) {
-      const MotorTarget& t = targets_[j];
-      double tau = 0;
-      if (t.mode == 10) {
-        const double q = d_->qpos[qpos_[j]], dq = d_->qvel[dof_[j]];
-        const double q_err = std::fabs(t.q) >= kPositionStop ? 0.0 : t.q - q;
-        const double dq_ref = std::fabs(t.dq) >= kVelocityStop ? 0.0 : t.dq;
-        tau = t.kp * q_err + t.kd * (dq_ref - dq) + t.tau;
-        // A target that is not a number drives nothing.
-        if (!std::isfinite(tau)) tau = 0;
-        const double* range = m_->actuator_ctrlrange + 2 * actuator_[j];
-        tau = std::clamp(tau, range[0], range[1]);
-      }
+      const double* range = m_->actuator_ctrlrange + 2 * actuator_[j];
+      const double tau =
+          MotorTorque(targets_[j], d_->qpos[qpos_[j]], d_->qvel[dof_[j]], range[0], range[1]);
       d_->ctrl[actuator_[j]] = tau;
       applied_[j] = tau;
     }
