@@ -1,5 +1,6 @@
 // The robot's legs as the emulator's models share them: each slot's hard stops, taken from the
-// safety guard's table for the model played, the wire's "no target" values and the motor law.
+// safety guard's table for the model played, the wire's "no target" values, the motor law and what
+// the state says of each motor.
 #pragma once
 
 #include <algorithm>
@@ -53,10 +54,31 @@ inline double MotorTorque(const MotorTarget& t, double q, double dq, double lowe
   return std::isfinite(tau) ? std::clamp(tau, lower, upper) : 0.0;
 }
 
+// A motor's temperature [degrees C] after `dt` seconds at torque `tau`: copper losses warm it,
+// it cools toward 30 degrees.
+inline double Warmed(double temperature, double tau, double dt) {
+  return temperature + dt * (0.02 * tau * tau - 0.05 * (temperature - 30.0));
+}
+
 // A state value packed into 16 bits: truncated, saturated, NaN as 0.
 inline int16_t Saturate16(double v) {
   if (!std::isfinite(v)) return v > 0 ? INT16_MAX : (v < 0 ? INT16_MIN : 0);
   return static_cast<int16_t>(std::clamp(std::trunc(v), -32768.0, 32767.0));
+}
+
+// A motor's part of the low-level state: the raw fields as the filtered ones, acceleration and
+// torque (x 256) packed into 16 bits, temperature in whole degrees.
+inline void FillMotorState(TORVANE::MotorState_refine& m, uint8_t mode, double q, double dq,
+                           double ddq, double tau, double temperature) {
+  m.mode = mode;
+  m.q = static_cast<float>(q);
+  m.dq = static_cast<float>(dq);
+  m.ddq = Saturate16(ddq);
+  m.tauEst = Saturate16(tau * 256.0);
+  m.q_raw = m.q;
+  m.dq_raw = m.dq;
+  m.ddq_raw = m.ddq;
+  m.temperature = static_cast<int8_t>(std::clamp(temperature, -128.0, 127.0));
 }
 
 }  // namespace torvane_sim
