@@ -1,6 +1,5 @@
 #include "emulator.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -8,21 +7,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "capture.h"
+#include "listen_socket.h"
+#include "monotonic_clock.h"
 #include "torvane/checksum.h"
 
 namespace torvane_sim {
 namespace {
-
-double Now() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
-}
 
 uint64_t Fnv1a(const void* data, size_t size) {
   const auto* p = static_cast<const uint8_t*>(data);
@@ -58,21 +51,10 @@ bool Emulator::Listen() {
   // The endpoint binds every interface; an emulator listens only where it was told to, so its
   // socket is replaced by one bound to that address (still non-blocking, as init made it).
   close(udp_->socketfd);
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_port = htons(options_.port);
-  inet_pton(AF_INET, options_.address.c_str(), &local.sin_addr);
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-    std::fprintf(stderr, "torvane-sim: cannot listen on %s:%u: %s\n", options_.address.c_str(),
-                 static_cast<unsigned>(options_.port), std::strerror(errno));
-    if (fd >= 0) close(fd);
-    udp_->socketfd = -1;
-    return false;
-  }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  const int fd = ListenSocket(options_.address, options_.port);
   udp_->socketfd = fd;
-  WatchSocket(fd);
+  if (fd < 0) return false;
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 
   // Real clients stamp high-level commands with the plain checksum, which an endpoint takes at
   // that level only in developer mode. The mode is process-wide: this process's only.

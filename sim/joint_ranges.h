@@ -1,5 +1,6 @@
 // The robot's legs as the emulator's models share them: each slot's hard stops, taken from the
-// safety guard's table for the model played, and the wire's "no target" values.
+// safety guard's table for the model played, the wire's "no target" values, the motor law and what
+// the state says of each motor.
 #pragma once
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "torvane/packing.h"
 #include "torvane/safety.h"
 
 namespace torvane_sim {
@@ -22,10 +24,61 @@ std::array<JointRange, 12> LegJointRanges(TORVANE::LeggedType model);
 constexpr float kPositionStop = 2.0e9f;
 constexpr float kVelocityStop = 15000.0f;
 
+// What one motor is told to do, in physical units (gains and torque unscaled).
+struct MotorTarget {
+  uint8_t mode = 0;
+  float q = 0, dq = 0, tau = 0, kp = 0, kd = 0;
+};
+
+// A motor's target as its packed command carries it (torque in 1/256 N m, Kp in 1/32, Kd in 1/16).
+inline MotorTarget TargetOf(const TORVANE::MotorCmd_refine& m) {
+  MotorTarget t;
+  t.mode = m.mode;
+  t.q = m.q;
+  t.dq = m.dq;
+  t.tau = m.tau / 256.0f;
+  t.kp = m.Kp / 32.0f;
+  t.kd = m.Kd / 16.0f;
+  return t;
+}
+
+// The motor law at joint position q and velocity dq: in mode 10,
+//   tau = Kp * (q_cmd - q) + Kd * (dq_cmd - dq) + tau_ff
+// (a stop value drops its term), clamped to [lower, upper]; 0 in any other mode.
+inline double MotorTorque(const MotorTarget& t, double q, double dq, double lower, double upper) {
+  if (t.mode != 10) return 0;
+  const double q_err = std::fabs(t.q) >= kPositionStop ? 0.0 : t.q - q;
+  const double dq_ref = std::fabs(t.dq) >= kVelocityStop ? 0.0 : t.dq;
+  const double tau = t.kp * q_err + t.kd * (dq_ref - dq) + t.tau;
+  // A target that is not a number drives nothing.
+  return std::isfinite(tau) ? std::clamp(tau, lower, upper) : 0.0;
+}
+
+// A motor's temperature [degrees C] after `dt` seconds at torque `tau`: copper losses warm it,
+// it cools toward 30 degrees.
+inline double Warmed(double temperature, double tau, double dt) {
+  return temperature + dt * (0.02 * tau * tau - 0.05 * (temperature - 30.0));
+}
+
 // A state value packed into 16 bits: truncated, saturated, NaN as 0.
 inline int16_t Saturate16(double v) {
   if (!std::isfinite(v)) return v > 0 ? INT16_MAX : (v < 0 ? INT16_MIN : 0);
   return static_cast<int16_t>(std::clamp(std::trunc(v), -32768.0, 32767.0));
+}
+
+// A motor's part of the low-level state: the raw fields as the filtered ones, acceleration and
+// torque (x 256) packed into 16 bits, temperature in whole degrees.
+inline void FillMotorState(TORVANE::MotorState_refine& m, uint8_t mode, double q, double dq,
+                           double ddq, double tau, double temperature) {
+  m.mode = mode;
+  m.q = static_cast<float>(q);
+  m.dq = static_cast<float>(dq);
+  m.ddq = Saturate16(ddq);
+  m.tauEst = Saturate16(tau * 256.0);
+  m.q_raw = m.q;
+  m.dq_raw = m.dq;
+  m.ddq_raw = m.ddq;
+  m.temperature = static_cast<int8_t>(std::clamp(temperature, -128.0, 127.0));
 }
 
 }  // namespace torvane_sim

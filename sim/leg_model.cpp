@@ -1,5 +1,6 @@
 #include "leg_model.h"
 
+#include "battery.h"
 #include "joint_ranges.h"
 
 #include <algorithm>
@@ -10,15 +11,14 @@
 namespace torvane_sim {
 namespace {
 
-constexpr double kInertia = 0.05;               // [kg m^2] rotor and link, seen at the joint
-constexpr double kFriction = 0.4;               // [N m s / rad] viscous
-constexpr double kTorqueLimit = 33.5;           // [N m]
-constexpr double kSpeedLimit = 21.0;            // [rad/s]
-constexpr double kWeightTorque = 2.0;           // [N m] most the body's weight puts on a joint
-constexpr double kWeightStiffness = 4.0;        // [N m / rad] the weight grows as the legs lift it
-constexpr double kSubstep = 0.0005;             // [s]
-constexpr double kLinkLength = 0.2;             // [m] for foot forces
-constexpr double kDrainPerSecond = 1.0 / 60.0;  // [% / s], a little more under load
+constexpr double kInertia = 0.05;         // [kg m^2] rotor and link, seen at the joint
+constexpr double kFriction = 0.4;         // [N m s / rad] viscous
+constexpr double kTorqueLimit = 33.5;     // [N m]
+constexpr double kSpeedLimit = 21.0;      // [rad/s]
+constexpr double kWeightTorque = 2.0;     // [N m] most the body's weight puts on a joint
+constexpr double kWeightStiffness = 4.0;  // [N m / rad] the weight grows as the legs lift it
+constexpr double kSubstep = 0.0005;       // [s]
+constexpr double kLinkLength = 0.2;       // [m] for foot forces
 
 }  // namespace
 
@@ -41,16 +41,7 @@ LegModel::LegModel(TORVANE::LeggedType model) {
 }
 
 void LegModel::Command(const TORVANE::LowCmd_refine& cmd) {
-  for (int j = 0; j < 12; ++j) {
-    const TORVANE::MotorCmd_refine& m = cmd.motorCmd[j];
-    Target& t = targets_[j];
-    t.mode = m.mode;
-    t.q = m.q;
-    t.dq = m.dq;
-    t.tau = m.tau / 256.0f;
-    t.kp = m.Kp / 32.0f;
-    t.kd = m.Kd / 16.0f;
-  }
+  for (int j = 0; j < 12; ++j) targets_[j] = TargetOf(cmd.motorCmd[j]);
 }
 
 void LegModel::Step(double dt) {
@@ -59,14 +50,7 @@ void LegModel::Step(double dt) {
     const double h = std::min(kSubstep, dt - done);
     for (int j = 0; j < 12; ++j) {
       Joint& s = joints_[j];
-      const Target& t = targets_[j];
-      double tau = 0;
-      if (t.mode == 10) {
-        const double q_err = std::fabs(t.q) >= kPositionStop ? 0.0 : t.q - s.q;
-        const double dq_ref = std::fabs(t.dq) >= kVelocityStop ? 0.0 : t.dq;
-        tau = t.kp * q_err + t.kd * (dq_ref - s.dq) + t.tau;
-        tau = std::clamp(tau, -kTorqueLimit, kTorqueLimit);
-      }
+      const double tau = MotorTorque(targets_[j], s.q, s.dq, -kTorqueLimit, kTorqueLimit);
       // A lifted body weighs on thighs and calves, folding them back toward the lying pose;
       // on the ground it weighs nothing. Hips feel none of it.
       const double weight =
@@ -84,11 +68,10 @@ void LegModel::Step(double dt) {
     }
   }
   for (Joint& s : joints_) {
-    // Copper losses warm the motor; it cools toward 30 degrees.
-    s.temperature += dt * (0.02 * s.tau * s.tau - 0.05 * (s.temperature - 30.0));
+    s.temperature = Warmed(s.temperature, s.tau, dt);
     load += std::fabs(s.tau * s.dq);
   }
-  charge_ = std::max(0.0, charge_ - dt * (kDrainPerSecond + load * 1e-4));
+  charge_ = Drained(charge_, dt, load);
   time_s_ += dt;
 }
 
@@ -101,25 +84,9 @@ void LegModel::Fill(TORVANE::LowState_refine& out) const {
   out.imu.temperature = 35;
   for (int j = 0; j < 12; ++j) {
     const Joint& s = joints_[j];
-    TORVANE::MotorState_refine& m = out.motorState[j];
-    m.mode = targets_[j].mode;
-    m.q = static_cast<float>(s.q);
-    m.dq = static_cast<float>(s.dq);
-    m.ddq = Saturate16(s.ddq);
-    m.tauEst = Saturate16(s.tau * 256.0);
-    m.q_raw = m.q;
-    m.dq_raw = m.dq;
-    m.ddq_raw = m.ddq;
-    m.temperature = static_cast<int8_t>(std::clamp(s.temperature, -128.0, 127.0));
+    FillMotorState(out.motorState[j], targets_[j].mode, s.q, s.dq, s.ddq, s.tau, s.temperature);
   }
-  out.bms.version_h = 1;
-  out.bms.version_l = 2;
-  out.bms.SOC = static_cast<uint8_t>(std::lround(charge_));
-  out.bms.current = -static_cast<int32_t>(1000 + 50 * (100.0 - charge_));  // [mA], discharging
-  out.bms.BQ_NTC = {30, 31};
-  out.bms.MCU_NTC = {33, 33};
-  const double cell_mv = 3300.0 + 900.0 * charge_ / 100.0;
-  for (auto& c : out.bms.cell_vol) c = static_cast<uint8_t>(cell_mv / 32.0);
+  FillBattery(out.bms, charge_);
   for (int leg = 0; leg < 4; ++leg) {
     // A loaded calf pushes the foot into the ground.
     const double force = std::fabs(joints_[3 * leg + 2].tau) / kLinkLength;

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 
+#include "joint_ranges.h"
 #include "torvane/packing.h"
 #include "torvane/safety.h"
 
@@ -30,12 +31,8 @@ class LegModel {
     double lower = 0, upper = 0;  // hard stops: the model's joint range
     double rest = 0;              // where the joint lies with the body on the ground
   };
-  struct Target {
-    uint8_t mode = 0;
-    float q = 0, dq = 0, tau = 0, kp = 0, kd = 0;
-  };
   std::array<Joint, 12> joints_{};
-  std::array<Target, 12> targets_{};
+  std::array<MotorTarget, 12> targets_{};
   double time_s_ = 0;
   double charge_ = 100.0;  // state of charge [%]
 };

@@ -1,5 +1,6 @@
 #include "physics_model.h"
 
+#include "battery.h"
 #include "joint_ranges.h"
 
 #include <mujoco/mujoco.h>
@@ -17,7 +18,6 @@ constexpr const char* kLegs[] = {"FR", "FL", "RR", "RL"};
 constexpr const char* kJoints[] = {"hip", "thigh", "calf"};
 constexpr double kMaxStep = 0.001;  // [s]
 constexpr double kSettle = 0.5;     // [s] of physics before the first state, to lie still
-constexpr double kDrainPerSecond = 1.0 / 60.0;  // [% / s], a little more under load
 
 // MuJoCo's own handlers write a log file into the working directory; the emulator prints one
 // line on standard error instead, and an error (out of memory in the engine) ends the process.
@@ -150,16 +150,7 @@ void PhysicsModel::LieDown() {
 }
 
 void PhysicsModel::Command(const TORVANE::LowCmd_refine& cmd) {
-  for (int j = 0; j < 12; ++j) {
-    const TORVANE::MotorCmd_refine& m = cmd.motorCmd[j];
-    MotorTarget& t = targets_[j];
-    t.mode = m.mode;
-    t.q = m.q;
-    t.dq = m.dq;
-    t.tau = m.tau / 256.0f;
-    t.kp = m.Kp / 32.0f;
-    t.kd = m.Kd / 16.0f;
-  }
+  for (int j = 0; j < 12; ++j) targets_[j] = TargetOf(cmd.motorCmd[j]);
 }
 
 void PhysicsModel::Step() {
@@ -167,18 +158,9 @@ void PhysicsModel::Step() {
   double load = 0;
   for (int k = 0; k < substeps_; ++k) {
     for (int j = 0; j < 12; ++j) {
-      const MotorTarget& t = targets_[j];
-      double tau = 0;
-      if (t.mode == 10) {
-        const double q = d_->qpos[qpos_[j]], dq = d_->qvel[dof_[j]];
-        const double q_err = std::fabs(t.q) >= kPositionStop ? 0.0 : t.q - q;
-        const double dq_ref = std::fabs(t.dq) >= kVelocityStop ? 0.0 : t.dq;
-        tau = t.kp * q_err + t.kd * (dq_ref - dq) + t.tau;
-        // A target that is not a number drives nothing.
-        if (!std::isfinite(tau)) tau = 0;
-        const double* range = m_->actuator_ctrlrange + 2 * actuator_[j];
-        tau = std::clamp(tau, range[0], range[1]);
-      }
+      const double* range = m_->actuator_ctrlrange + 2 * actuator_[j];
+      const double tau =
+          MotorTorque(targets_[j], d_->qpos[qpos_[j]], d_->qvel[dof_[j]], range[0], range[1]);
       d_->ctrl[actuator_[j]] = tau;
       applied_[j] = tau;
     }
@@ -186,11 +168,10 @@ void PhysicsModel::Step() {
   }
   for (int j = 0; j < 12; ++j) {
     const double dt = h * substeps_;
-    // Copper losses warm the motor; it cools toward 30 degrees.
-    temperature_[j] += dt * (0.02 * applied_[j] * applied_[j] - 0.05 * (temperature_[j] - 30.0));
+    temperature_[j] = Warmed(temperature_[j], applied_[j], dt);
     load += std::fabs(applied_[j] * d_->qvel[dof_[j]]);
   }
-  charge_ = std::max(0.0, charge_ - h * substeps_ * (kDrainPerSecond + load * 1e-4));
+  charge_ = Drained(charge_, h * substeps_, load);
   time_s_ += h * substeps_;
 }
 
@@ -280,25 +261,10 @@ void PhysicsModel::Fill(TORVANE::LowState_refine& out) const {
                  static_cast<float>(b.yaw)};
   out.imu.temperature = 35;
   for (int j = 0; j < 12; ++j) {
-    TORVANE::MotorState_refine& m = out.motorState[j];
-    m.mode = targets_[j].mode;
-    m.q = static_cast<float>(q(j));
-    m.dq = static_cast<float>(dq(j));
-    m.ddq = Saturate16(d_->qacc[dof_[j]]);
-    m.tauEst = Saturate16(applied_[j] * 256.0);
-    m.q_raw = m.q;
-    m.dq_raw = m.dq;
-    m.ddq_raw = m.ddq;
-    m.temperature = static_cast<int8_t>(std::clamp(temperature_[j], -128.0, 127.0));
+    FillMotorState(out.motorState[j], targets_[j].mode, q(j), dq(j), d_->qacc[dof_[j]], applied_[j],
+                   temperature_[j]);
   }
-  out.bms.version_h = 1;
-  out.bms.version_l = 2;
-  out.bms.SOC = static_cast<uint8_t>(std::lround(charge_));
-  out.bms.current = -static_cast<int32_t>(1000 + 50 * (100.0 - charge_));  // [mA], discharging
-  out.bms.BQ_NTC = {30, 31};
-  out.bms.MCU_NTC = {33, 33};
-  const double cell_mv = 3300.0 + 900.0 * charge_ / 100.0;
-  for (auto& c : out.bms.cell_vol) c = static_cast<uint8_t>(cell_mv / 32.0);
+  FillBattery(out.bms, charge_);
   for (int leg = 0; leg < 4; ++leg) {
     // Newtons, as the contact sensors measure them.
     out.footForce[leg] = Saturate16(std::round(FootForce(leg)));

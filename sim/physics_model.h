@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "joint_ranges.h"
 #include "torvane/packing.h"
 #include "torvane/safety.h"
 
@@ -16,12 +17,6 @@ struct mjModel_;
 struct mjData_;
 
 namespace torvane_sim {
-
-// What one motor is told to do, in physical units (gains and torque unscaled).
-struct MotorTarget {
-  uint8_t mode = 0;
-  float q = 0, dq = 0, tau = 0, kp = 0, kd = 0;
-};
 
 // Where the robot is, for the log and the built-in controllers.
 struct BodySample {

@@ -15,18 +15,13 @@
 #include <map>
 #include <string>
 
-#include "capture.h"
+#include "listen_socket.h"
+#include "monotonic_clock.h"
 #include "torvane/records.h"
 #include "udp_pcap.h"
 
 namespace torvane_sim {
 namespace {
-
-double Now() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
-}
 
 bool Framed(const std::vector<uint8_t>& p, uint8_t level) {
   return p.size() >= 3 && p[0] == TORVANE::HEAD[0] && p[1] == TORVANE::HEAD[1] && p[2] == level;
@@ -157,18 +152,8 @@ bool Replay::WaitForClient(int fd, const volatile std::sig_atomic_t& stop, doubl
 }
 
 int Replay::Run(const volatile std::sig_atomic_t& stop) {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_port = htons(options_.port);
-  inet_pton(AF_INET, options_.address.c_str(), &local.sin_addr);
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-    std::fprintf(stderr, "torvane-sim: cannot listen on %s:%u: %s\n", options_.address.c_str(),
-                 static_cast<unsigned>(options_.port), std::strerror(errno));
-    if (fd >= 0) close(fd);
-    return 1;
-  }
-  WatchSocket(fd);
+  const int fd = ListenSocket(options_.address, options_.port);
+  if (fd < 0) return 1;
   const double length_s = items_.empty() ? 0.0 : items_.back().offset_us * 1e-6;
   std::printf("torvane-sim: replay of %s: %zu %s-level datagrams of %s over %.3f s, on %s:%u\n",
               options_.replay_path.c_str(), items_.size(), high_ ? "high" : "low", robot_.c_str(),

@@ -8,9 +8,11 @@
 
 #include "child_process.h"
 #include "dds_test_util.h"
+#include "loopback_port.h"
 #include "ros_client.h"
 
 using namespace torvane_bridge_test;
+using torvane_test::FreePort;
 
 namespace {
 

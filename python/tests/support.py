@@ -1,38 +1,14 @@
-"""Shared helpers of the module tests: an independent checksum, datagram images, a plain-socket
-peer on 127.0.0.1 and capture of what the SDK writes to the process's own standard output."""
+"""Shared helpers of the module tests: an independent checksum, datagram images (from
+wire_helpers), a plain-socket peer on 127.0.0.1 and capture of what the SDK writes to the
+process's own standard output."""
 
 import contextlib
 import os
 import socket
-import struct
 import tempfile
 
 import robot_interface as ri
-
-
-def crc(data: bytes, words: int) -> int:
-    """The packet checksum, bit by bit: MSB-first CRC-32 over little-endian 32-bit words."""
-    value = 0xFFFFFFFF
-    for k in range(words):
-        (w,) = struct.unpack_from("<I", data, 4 * k)
-        for b in range(31, -1, -1):
-            top = value >> 31
-            value = (value << 1) & 0xFFFFFFFF
-            if top != (w >> b) & 1:
-                value ^= 0x04C11DB7
-    return value
-
-
-def scrambled(value: int) -> int:
-    masked = value ^ 0x5B3D7E91
-    return ((masked >> 8) | (masked << 24)) & 0xFFFFFFFF
-
-
-def stamp(image: bytearray, scramble: bool = False) -> bytes:
-    """Puts the checksum of the coverage rule into the last four bytes."""
-    value = crc(bytes(image), (len(image) >> 2) - 1)
-    struct.pack_into("<I", image, len(image) - 4, scrambled(value) if scramble else value)
-    return bytes(image)
+from wire_helpers import crc, free_port, scrambled, stamp  # noqa: F401 (the tests take them here)
 
 
 class Peer:
@@ -54,12 +30,6 @@ class Peer:
 
     def close(self):
         self.sock.close()
-
-
-def free_port() -> int:
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 @contextlib.contextmanager

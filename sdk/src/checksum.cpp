@@ -1,5 +1,6 @@
 #include "torvane/checksum.h"
 
+#include "checksum_fold.h"
 #include "checksum_paths.h"
 #include "little_endian.h"
 
@@ -19,9 +20,8 @@
 namespace TORVANE {
 namespace {
 
+using detail::kPolynomial;
 using detail::LoadLE32;
-
-constexpr uint32_t kPolynomial = 0x04C11DB7u;
 constexpr uint32_t kScrambleMask = 0x5B3D7E91u;
 
 // kTable[k][b]: the CRC register after feeding byte b as the top byte followed by k zero bytes.
@@ -64,54 +64,30 @@ uint32_t TableWords(uint32_t crc, const unsigned char* p, uint32_t len) {
 
 #if TORVANE_HAVE_CLMUL
 
-// x^n mod P, the constants of the folding.
-constexpr uint32_t PowerMod(int n) {
-  uint32_t r = 1;  // x^0
-  for (int i = 0; i < n; ++i) r = (r & 0x80000000u) ? (r << 1) ^ kPolynomial : (r << 1);
-  return r;
-}
-
-// Folding with carry-less multiplication: the message is a polynomial whose first bit has the
-// highest degree, 128 bits per block, so each block holds words w0..w3 with w0 on top. An
-// accumulator A stands for everything so far: A * x^128 == A.hi * (x^192 mod P) +
-// A.lo * (x^128 mod P), both products below 95 bits, so the next block is XORed on. The
-// remainder of A (times x^32, as the register keeps it) is then four table steps.
-constexpr uint32_t kX128 = PowerMod(128), kX192 = PowerMod(192), kX512 = PowerMod(512),
-                   kX576 = PowerMod(576);
-
+// Folding with carry-less multiplication (checksum_fold.h); the remainder of the accumulator
+// (times x^32, as the register keeps it) is then four table steps.
 #define TORVANE_CLMUL_TARGET __attribute__((target("pclmul,sse4.1")))
 
-TORVANE_CLMUL_TARGET inline __m128i Block(const unsigned char* q) {
-  return _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), 0x1B);
-}
-
-TORVANE_CLMUL_TARGET inline __m128i Fold(__m128i a, __m128i k, __m128i next) {
-  return _mm_xor_si128(
-      _mm_xor_si128(_mm_clmulepi64_si128(a, k, 0x11), _mm_clmulepi64_si128(a, k, 0x00)), next);
-}
+struct ClmulOps {
+  using Vector = __m128i;
+  using Key = __m128i;
+  TORVANE_CLMUL_TARGET static __m128i Block(const unsigned char* q) {
+    return _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), 0x1B);
+  }
+  // The initial register 0xFFFFFFFF is the same as XORing it onto the first word.
+  TORVANE_CLMUL_TARGET static __m128i First(const unsigned char* q) {
+    return _mm_xor_si128(Block(q), _mm_set_epi32(-1, 0, 0, 0));
+  }
+  TORVANE_CLMUL_TARGET static __m128i Fold(__m128i a, __m128i k, __m128i next) {
+    return _mm_xor_si128(
+        _mm_xor_si128(_mm_clmulepi64_si128(a, k, 0x11), _mm_clmulepi64_si128(a, k, 0x00)), next);
+  }
+};
 
 TORVANE_CLMUL_TARGET uint32_t ClmulWords(const unsigned char* p, uint32_t len) {
-  const __m128i fold128 = _mm_set_epi64x(kX192, kX128);
-  const __m128i fold512 = _mm_set_epi64x(kX576, kX512);
-  // The initial register 0xFFFFFFFF is the same as XORing it onto the first word.
-  const __m128i init = _mm_set_epi32(-1, 0, 0, 0);
-  uint32_t blocks = len / 4;
-  __m128i a = _mm_xor_si128(Block(p), init);
-  p += 16;
-  --blocks;
-  if (blocks >= 7) {
-    __m128i b = Block(p), c = Block(p + 16), d = Block(p + 32);
-    p += 48;
-    blocks -= 3;
-    for (; blocks >= 4; blocks -= 4, p += 64) {
-      a = Fold(a, fold512, Block(p));
-      b = Fold(b, fold512, Block(p + 16));
-      c = Fold(c, fold512, Block(p + 32));
-      d = Fold(d, fold512, Block(p + 48));
-    }
-    a = Fold(Fold(Fold(a, fold128, b), fold128, c), fold128, d);
-  }
-  for (; blocks > 0; --blocks, p += 16) a = Fold(a, fold128, Block(p));
+  const __m128i a =
+      detail::FoldBlocks<ClmulOps>(p, len, _mm_set_epi64x(detail::kX192, detail::kX128),
+                                   _mm_set_epi64x(detail::kX576, detail::kX512));
 
   alignas(16) uint32_t limbs[4];
   _mm_store_si128(reinterpret_cast<__m128i*>(limbs), a);

@@ -15,35 +15,17 @@
 #include <string>
 #include <vector>
 
+#include "loopback_port.h"
 #include "torvane/transport_state.h"
 #include "torvane/udp.h"
 #include "wire_test_util.h"
 
 namespace torvane_test {
 
-inline uint16_t BoundPort(int fd) {
-  sockaddr_in a{};
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  return ntohs(a.sin_port);
-}
-
 // Waits for a real event (data queued on fd), bounded so that a fault fails instead of hanging.
 inline bool WaitReadable(int fd, int limit_ms = 5000) {
   pollfd p{fd, POLLIN, 0};
   return poll(&p, 1, limit_ms) == 1;
-}
-
-// A port that was free a moment ago, for tests that need a fixed local port.
-inline uint16_t FreePort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  const uint16_t port = BoundPort(fd);
-  close(fd);
-  return port;
 }
 
 class Peer {

@@ -168,6 +168,19 @@ class Replay(unittest.TestCase):
                     self.assertIn(message, done.stderr)
                     self.assertLessEqual(len(done.stderr.splitlines()), 2, done.stderr)
 
+            # A port in use: the emulator and the replay refuse it with the same line.
+            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as taken:
+                taken.bind(("127.0.0.1", 0))
+                port = taken.getsockname()[1]
+                for args in (["--level", "low"], ["--replay", states]):
+                    with self.subTest(args=args):
+                        done = subprocess.run([SIM, "--port", str(port)] + args,
+                                              capture_output=True, text=True, timeout=30)
+                        self.assertEqual(done.returncode, 1, done.stderr)
+                        self.assertEqual(done.stderr.splitlines()[-1],
+                                         f"torvane-sim: cannot listen on 127.0.0.1:{port}: "
+                                         "Address already in use", done.stderr)
+
 
 if __name__ == "__main__":
     unittest.main()
