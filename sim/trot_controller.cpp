@@ -27,7 +27,7 @@ constexpr double kRaibert = 0.05;        // [s] touchdown shift per m/s of veloc
 // before their touchdown, where they drag backwards and hold the robot in place.
 constexpr double kLevel = 3.0;
 constexpr double kTrim = 0.5;                // [1/s] integral gain of the velocity trims
-constexpr double kYawTrim = 1.0;             // [1/s] and of the yaw rate's
+constexpr double kYawTrim = 2.0;             // [1/s] and of the yaw rate's
 constexpr double kVelocityGain = 1.0;        // step velocity added per m/s of lag
 constexpr double kYawRateGain = 0.5;         // step yaw rate added per rad/s of lag
 constexpr double kVelocitySmoothing = 0.08;  // [s] the trunk's velocity, over a quarter cycle
