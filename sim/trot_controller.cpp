@@ -22,9 +22,16 @@ constexpr double kAccel = 2.0;           // [m/s^2] how fast the gait speeds up
 constexpr double kYawAccel = 4.0;        // [rad/s^2]
 constexpr double kTurn = 1.0;            // [rad/s] how fast the commanded attitude is taken
 constexpr double kRaibert = 0.05;        // [s] touchdown shift per m/s of velocity error
-constexpr double kLevel = 1.0;           // leg length change per trunk tilt [m / (m rad)]
-constexpr double kTrim = 1.0;            // [1/s] integral gain of the velocity trim
-constexpr double kKp = 60, kKd = 1.5;    // joint gains while standing and walking
+// Leg length change per trunk tilt [m / (m rad)]: three times the drop the tilt itself makes. A
+// trunk left to hang a few degrees to one side lowers that side's swinging feet onto the ground
+// before their touchdown, where they drag backwards and hold the robot in place.
+constexpr double kLevel = 3.0;
+constexpr double kTrim = 0.5;                // [1/s] integral gain of the velocity trims
+constexpr double kYawTrim = 2.0;             // [1/s] and of the yaw rate's
+constexpr double kVelocityGain = 1.0;        // step velocity added per m/s of lag
+constexpr double kYawRateGain = 0.5;         // step yaw rate added per rad/s of lag
+constexpr double kVelocitySmoothing = 0.08;  // [s] the trunk's velocity, over a quarter cycle
+constexpr double kKp = 60, kKd = 1.5;        // joint gains while standing and walking
 constexpr uint8_t kWalkMode = 2;
 
 double Finite(float v) {
@@ -118,16 +125,30 @@ void TrotController::Step(double period) {
   const double c = std::cos(body.yaw), s = std::sin(body.yaw);
   const double vx_body = c * body.vx + s * body.vy, vy_body = -s * body.vx + c * body.vy;
   const double stance_time = 0.5 * kGaitPeriod;
+  // The legs' give lets the trunk lag the steps and coast on after them (at the end of a quick
+  // turn it spins on at several times the rate asked for): the gait steps for more, or against,
+  // in proportion to the lag. The trunk sways within each step, so its velocity is smoothed.
+  const double smooth = period / (kVelocitySmoothing + period);
+  vx_seen_ += smooth * (vx_body - vx_seen_);
+  vy_seen_ += smooth * (vy_body - vy_seen_);
+  wz_seen_ += smooth * (body.yaw_rate - wz_seen_);
   // Slipping feet and lagging joints make the gait cover less or more ground than it steps
-  // for: a slow integral of the velocity error trims what it steps for.
-  if (walking_) {
+  // for: a slow integral of the velocity error trims what it steps for. Told to stand, the gait
+  // lets the trims go as it slows down, or they would carry it on after the command stopped.
+  if (walk) {
     trim_x_ = std::clamp(trim_x_ + kTrim * period * (vx_ - vx_body), -0.3, 0.3);
     trim_y_ = std::clamp(trim_y_ + kTrim * period * (vy_ - vy_body), -0.3, 0.3);
-    trim_w_ = std::clamp(trim_w_ + kTrim * period * (wz_ - body.yaw_rate), -0.5, 0.5);
+    trim_w_ = std::clamp(trim_w_ + kYawTrim * period * (wz_ - body.yaw_rate), -0.5, 0.5);
+  } else if (walking_) {
+    trim_x_ = Toward(trim_x_, 0.0, kAccel * period);
+    trim_y_ = Toward(trim_y_, 0.0, kAccel * period);
+    trim_w_ = Toward(trim_w_, 0.0, kYawAccel * period);
   } else {
     trim_x_ = trim_y_ = trim_w_ = 0;
   }
-  const double step_vx = vx_ + trim_x_, step_vy = vy_ + trim_y_, step_wz = wz_ + trim_w_;
+  const double step_vx = vx_ + trim_x_ + kVelocityGain * (vx_ - vx_seen_);
+  const double step_vy = vy_ + trim_y_ + kVelocityGain * (vy_ - vy_seen_);
+  const double step_wz = wz_ + trim_w_ + kYawRateGain * (wz_ - wz_seen_);
 
   std::array<MotorTarget, 12> targets{};
   const double weight = robot_.TotalMass() * 9.81;

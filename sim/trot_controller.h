@@ -31,10 +31,11 @@ class TrotController {
   TORVANE::HighCmd cmd_{};
   std::array<double, 12> lying_{}, last_{};
   double time_s_ = 0, phase_ = 0;
-  double vx_ = 0, vy_ = 0, wz_ = 0;              // the commanded velocity, ramped
-  double trim_x_ = 0, trim_y_ = 0, trim_w_ = 0;  // added to it for the steps
-  double height_ = 0.27;                         // trunk height the legs hold [m]
-  double roll_ = 0, pitch_ = 0, yaw_ = 0;        // commanded attitude, ramped [rad]
+  double vx_ = 0, vy_ = 0, wz_ = 0;                 // the commanded velocity, ramped
+  double trim_x_ = 0, trim_y_ = 0, trim_w_ = 0;     // added to it for the steps
+  double vx_seen_ = 0, vy_seen_ = 0, wz_seen_ = 0;  // the trunk's velocity, smoothed
+  double height_ = 0.27;                            // trunk height the legs hold [m]
+  double roll_ = 0, pitch_ = 0, yaw_ = 0;           // commanded attitude, ramped [rad]
   bool walking_ = false;
 };
 

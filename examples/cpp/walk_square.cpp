@@ -93,7 +93,8 @@ Outcome Walk(HighLink& link, HighCmd& cmd, HighState& state, double side,
       if (!link.Cycle(cmd, state)) return Outcome::kFailed;
     }
 
-    // 2. Turn a quarter to the left, on the spot.
+    // 2. Turn a quarter to the left, on the spot: a legged robot drifts as it turns, so the
+    // corner is held as the heading is.
     heading += M_PI / 2;
     limit = seconds(4.0);
     while (std::fabs(Wrap(heading - Yaw(state))) > kTurned) {
@@ -102,9 +103,13 @@ Outcome Walk(HighLink& link, HighCmd& cmd, HighState& state, double side,
         example::Say("corner %d: the turn did not finish within 4 s", k + 1);
         return Outcome::kFailed;
       }
+      const double dx = tx - state.position[0], dy = ty - state.position[1], yaw = Yaw(state);
+      const double ex = std::cos(yaw) * dx + std::sin(yaw) * dy;
+      const double ey = -std::sin(yaw) * dx + std::cos(yaw) * dy;
       cmd.mode = kWalk;
-      cmd.velocity = {0.0f, 0.0f};
-      cmd.yawSpeed = static_cast<float>(Clamp(kYawGain * Wrap(heading - Yaw(state)), kTurn));
+      cmd.velocity = {static_cast<float>(Clamp(kGain * ex, kSpeed)),
+                      static_cast<float>(Clamp(kGain * ey, kSpeed))};
+      cmd.yawSpeed = static_cast<float>(Clamp(kYawGain * Wrap(heading - yaw), kTurn));
       if (!link.Cycle(cmd, state)) return Outcome::kFailed;
     }
 

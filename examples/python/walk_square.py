@@ -64,14 +64,19 @@ def walk(link: Link, cmd: ri.HighCmd, state: ri.HighState, side: float) -> int:
             cmd.yawSpeed = clamp(YAW_GAIN * wrap(heading - yaw), TURN)
             link.cycle(cmd, state)
 
-        # 2. Turn a quarter to the left, on the spot.
+        # 2. Turn a quarter to the left, on the spot: a legged robot drifts as it turns, so the
+        # corner is held as the heading is.
         heading += math.pi / 2
         limit = time.monotonic() + 4.0
         while abs(wrap(heading - pose(state)[2])) > TURNED:
             if time.monotonic() > limit:
                 raise Stop(f"corner {k + 1}: the turn did not finish within 4 s")
-            cmd.mode, cmd.velocity = WALK, [0.0, 0.0]
-            cmd.yawSpeed = clamp(YAW_GAIN * wrap(heading - pose(state)[2]), TURN)
+            x, y, yaw = pose(state)
+            dx, dy = tx - x, ty - y
+            ex, ey = math.cos(yaw) * dx + math.sin(yaw) * dy, -math.sin(yaw) * dx + math.cos(yaw) * dy
+            cmd.mode = WALK
+            cmd.velocity = [clamp(GAIN * ex, SPEED), clamp(GAIN * ey, SPEED)]
+            cmd.yawSpeed = clamp(YAW_GAIN * wrap(heading - yaw), TURN)
             link.cycle(cmd, state)
 
         # 3. Stand a moment, then measure the corner in the start frame.
