@@ -73,10 +73,11 @@ inline PyTypeObject* FastPropertyType() {
         {Py_tp_dealloc, reinterpret_cast<void*>(FastPropertyDealloc)},
         {Py_tp_doc, const_cast<char*>("")},  // what a bound property's __doc__ reads
         {0, nullptr}};
-    static PyType_Spec spec = {"robot_interface.view_property",
-                               static_cast<int>(PyProperty_Type.tp_basicsize + sizeof(FastCall)), 0,
-                               Py_TPFLAGS_DEFAULT, slots};
-    PyObject* made = PyType_FromSpecWithBases(&spec, reinterpret_cast<PyObject*>(&PyProperty_Type));
+    static PyType_Spec layout = {"robot_interface.view_property",
+                                 static_cast<int>(PyProperty_Type.tp_basicsize + sizeof(FastCall)),
+                                 0, Py_TPFLAGS_DEFAULT, slots};
+    PyObject* made =
+        PyType_FromSpecWithBases(&layout, reinterpret_cast<PyObject*>(&PyProperty_Type));
     if (made == nullptr) throw pybind11::error_already_set();
     return reinterpret_cast<PyTypeObject*>(made);  // lives as long as the process
   }();
