@@ -40,8 +40,8 @@ class BridgeLoopback : public ::testing::Test {
     sim_ = std::make_unique<ChildProcess>(
         // The plain models answer at once and move as commanded; what is under test here is
         // the bridge's plumbing, not the physics.
-        std::vector<std::string>{TORVANE_SIM_PATH, "--level", level, "--engine", "simple",
-                                 "--port", std::to_string(robot_port), "--duration", "60"},
+        std::vector<std::string>{TORVANE_SIM_PATH, "--level", level, "--engine", "simple", "--port",
+                                 std::to_string(robot_port), "--duration", "60"},
         std::vector<std::string>{}, dir + "/" + ns_ + "_sim.log");
     std::vector<std::string> args = {TORVANE_BRIDGE_PATH,
                                      "--level",

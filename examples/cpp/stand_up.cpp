@@ -17,13 +17,13 @@ namespace {
 
 constexpr double kRate = 500, kRiseS = 2.0, kHoldS = 1.0;
 constexpr std::array<float, 3> kStand = {0.0f, 0.67f, -1.3f};  // hip, thigh, calf [rad]
-constexpr float kKp = 80, kKd = 2;   // [N m/rad], [N m s/rad] while standing up
-constexpr float kDamping = 3;        // [N m s/rad] the last command when stopped, no stiffness
+constexpr float kKp = 80, kKd = 2;  // [N m/rad], [N m s/rad] while standing up
+constexpr float kDamping = 3;       // [N m s/rad] the last command when stopped, no stiffness
 // [rad] a leg joint further off at the end fails the run. A PD hold under the body's weight
 // sags by a few hundredths of a radian (the calves carry most: about 4 N m against kKp 80).
 constexpr double kTolerance = 0.1;
-constexpr int kPowerFactor = 10;     // PowerProtect: the full power limit
-constexpr double kMargin = 0.087;    // [rad] PositionProtect: trip 5 degrees inside each range
+constexpr int kPowerFactor = 10;   // PowerProtect: the full power limit
+constexpr double kMargin = 0.087;  // [rad] PositionProtect: trip 5 degrees inside each range
 const char* const kLegs[] = {"FR", "FL", "RR", "RL"};
 const char* const kJoints[] = {"hip", "thigh", "calf"};
 

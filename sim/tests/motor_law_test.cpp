@@ -4,8 +4,8 @@
 
 #include <cmath>
 
-#include "joint_ranges.h"
-#include "leg_model.h"
+#include "models/joint_ranges.h"
+#include "models/leg_model.h"
 
 using namespace torvane_sim;
 

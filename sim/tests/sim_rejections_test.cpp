@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../rejections.h"
+#include "program/rejections.h"
 #include "wire_test_util.h"
 
 using torvane_sim::Judge;

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "joint_ranges.h"
+#include "models/joint_ranges.h"
 #include "torvane/packing.h"
 #include "torvane/safety.h"
 

@@ -1,4 +1,4 @@
-#include "faults.h"
+#include "program/faults.h"
 
 namespace torvane_sim {
 

@@ -1,4 +1,4 @@
-#include "motion_log.h"
+#include "program/motion_log.h"
 
 #include <cerrno>
 #include <cmath>

@@ -7,7 +7,7 @@
 
 #include <array>
 
-#include "physics_model.h"
+#include "models/physics_model.h"
 #include "torvane/records.h"
 
 namespace torvane_sim {

@@ -1,4 +1,4 @@
-#include "model_path.h"
+#include "program/model_path.h"
 
 #include <unistd.h>
 

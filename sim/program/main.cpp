@@ -1,10 +1,10 @@
 // torvane-sim: a robot-controller emulator for trying the SDK on one machine.
 #include <csignal>
 
-#include "capture.h"
-#include "emulator.h"
-#include "options.h"
-#include "replay.h"
+#include "capture/capture.h"
+#include "capture/replay.h"
+#include "program/emulator.h"
+#include "program/options.h"
 
 namespace {
 volatile std::sig_atomic_t g_stop = 0;

@@ -1,4 +1,4 @@
-#include "rejections.h"
+#include "program/rejections.h"
 
 #include <cstdio>
 #include <cstring>

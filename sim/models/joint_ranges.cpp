@@ -1,4 +1,4 @@
-#include "joint_ranges.h"
+#include "models/joint_ranges.h"
 
 #include <new>
 

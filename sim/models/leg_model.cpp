@@ -1,7 +1,7 @@
-#include "leg_model.h"
+#include "models/leg_model.h"
 
-#include "battery.h"
-#include "joint_ranges.h"
+#include "models/battery.h"
+#include "models/joint_ranges.h"
 
 #include <algorithm>
 #include <cmath>

@@ -6,15 +6,15 @@
 #include <memory>
 #include <vector>
 
-#include "body_model.h"
-#include "faults.h"
-#include "leg_model.h"
-#include "motion_log.h"
-#include "options.h"
-#include "rejections.h"
-#include "physics_model.h"
+#include "models/body_model.h"
+#include "models/leg_model.h"
+#include "models/physics_model.h"
+#include "models/trot_controller.h"
+#include "program/faults.h"
+#include "program/motion_log.h"
+#include "program/options.h"
+#include "program/rejections.h"
 #include "torvane/udp.h"
-#include "trot_controller.h"
 
 namespace torvane_sim {
 
@@ -30,7 +30,7 @@ class Emulator {
   bool Listen();
   void TakeCommand();
   bool RefuseBadCommand();  // takes the next queued datagram off the socket if it is no command
-  void Step();  // the model of the level, one period on
+  void Step();              // the model of the level, one period on
   void Answer();
   void PrintTally() const;
   void LogMotion();

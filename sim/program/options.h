@@ -45,8 +45,8 @@ struct Options {
   std::string replay_path;
 };
 
-// Parses argv into `out`. Returns 0 to run, 1 after printing the help or the version (exit 0), 2 after printing
-// what is wrong (exit 2).
+// Parses argv into `out`. Returns 0 to run, 1 after printing the help or the version (exit 0), 2
+// after printing what is wrong (exit 2).
 int ParseOptions(int argc, char** argv, Options& out);
 
 }  // namespace torvane_sim

@@ -1,4 +1,4 @@
-#include "capture.h"
+#include "capture/capture.h"
 
 #include <arpa/inet.h>
 #include <sys/socket.h>

@@ -1,4 +1,4 @@
-#include "emulator.h"
+#include "program/emulator.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "listen_socket.h"
-#include "monotonic_clock.h"
+#include "program/listen_socket.h"
+#include "program/monotonic_clock.h"
 #include "torvane/checksum.h"
 
 namespace torvane_sim {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <random>
 
-#include "options.h"
+#include "program/options.h"
 
 namespace torvane_sim {
 

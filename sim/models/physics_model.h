@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "joint_ranges.h"
+#include "models/joint_ranges.h"
 #include "torvane/packing.h"
 #include "torvane/safety.h"
 

@@ -1,4 +1,4 @@
-#include "trot_controller.h"
+#include "models/trot_controller.h"
 
 #include <algorithm>
 #include <cmath>

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "options.h"
+#include "program/options.h"
 
 namespace torvane_sim {
 

@@ -1,7 +1,7 @@
-#include "physics_model.h"
+#include "models/physics_model.h"
 
-#include "battery.h"
-#include "joint_ranges.h"
+#include "models/battery.h"
+#include "models/joint_ranges.h"
 
 #include <mujoco/mujoco.h>
 

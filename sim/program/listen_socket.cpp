@@ -1,4 +1,4 @@
-#include "listen_socket.h"
+#include "program/listen_socket.h"
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "capture.h"
+#include "capture/capture.h"
 
 namespace torvane_sim {
 

@@ -1,4 +1,4 @@
-#include "replay.h"
+#include "capture/replay.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -15,8 +15,8 @@
 #include <map>
 #include <string>
 
-#include "listen_socket.h"
-#include "monotonic_clock.h"
+#include "program/listen_socket.h"
+#include "program/monotonic_clock.h"
 #include "torvane/records.h"
 #include "udp_pcap.h"
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "leg_model.h"
-#include "model_path.h"
-#include "physics_model.h"
+#include "models/leg_model.h"
+#include "models/physics_model.h"
+#include "program/model_path.h"
 #include "torvane/udp.h"
 
 extern char** environ;

@@ -1,4 +1,4 @@
-#include "body_model.h"
+#include "models/body_model.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,8 +2,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "emulator.h"
-#include "model_path.h"
+#include "program/emulator.h"
+#include "program/model_path.h"
 
 namespace torvane_sim {
 

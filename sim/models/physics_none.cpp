@@ -1,7 +1,7 @@
 // Built without MuJoCo: no physics model ever loads (--engine physics is refused on the command
 // line), so the emulator holds none and the calls below are never reached.
-#include "physics_model.h"
-#include "trot_controller.h"
+#include "models/physics_model.h"
+#include "models/trot_controller.h"
 
 namespace torvane_sim {
 

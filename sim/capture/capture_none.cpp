@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <string>
 
-#include "capture.h"
-#include "replay.h"
+#include "capture/capture.h"
+#include "capture/replay.h"
 
 namespace torvane_sim {
 
