@@ -1,4 +1,4 @@
-// The smallest high-level loop: stand still for one second at 500 Hz, then print the state.
+// The smallest high-level loop: stand still for two seconds at 500 Hz, then print the state.
 //   torvane-sim --level high --port 8082 &
 //   example_minimal_loop 8082              # PORT [ROBOT], default 8082 127.0.0.1
 // Exit status: 0 when a state arrived, 1 when none did, 2 for a bad command line.
@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   udp.InitCmdData(cmd);  // header and level flag; mode 0 and zero velocity: stand still
   int states = 0;
   auto next_cycle = std::chrono::steady_clock::now();
-  for (int cycle = 0; cycle < 500; ++cycle) {  // one second at 500 Hz
+  for (int cycle = 0; cycle < 1000; ++cycle) {  // two seconds at 500 Hz, longer than a hand-over
     udp.SetSend(cmd);
     udp.Send();
     if (udp.Recv() == 0) {  // 0: a valid state was published; anything else: nothing new

@@ -1,4 +1,4 @@
-"""The smallest high-level loop: stand still for one second at 500 Hz, then print the state.
+"""The smallest high-level loop: stand still for two seconds at 500 Hz, then print the state.
 
     torvane-sim --level high --port 8082 &
     python3.12 minimal_loop.py 8082              # PORT [ROBOT], default 8082 127.0.0.1
@@ -11,7 +11,7 @@ import time
 
 import robot_interface as ri
 
-CYCLES, PERIOD = 500, 0.002  # one second at 500 Hz; [s]
+CYCLES, PERIOD = 1000, 0.002  # two seconds at 500 Hz, longer than a hand-over; [s]
 
 
 def main(argv: list[str]) -> int:
