@@ -15,7 +15,8 @@ import unittest
 SOURCE = os.environ.get("TORVANE_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
 SIM = os.environ.get("TORVANE_SIM", "torvane-sim")
 LOOPS = {
-    "minimal_loop.py": [sys.executable, os.path.join(SOURCE, "examples", "python", "minimal_loop.py")],
+    "minimal_loop.py": [sys.executable,
+                        os.path.join(SOURCE, "examples", "python", "minimal_loop.py")],
     "example_minimal_loop": [os.path.join(os.environ.get("TORVANE_EXAMPLES_BIN", ""),
                                           "example_minimal_loop")],
 }
@@ -83,9 +84,9 @@ class MinimalLoop(unittest.TestCase):
                     self.assertEqual(status, 0, err)
                     lines = [l for l in out.splitlines() if l.startswith("minimal_loop: ")]
                     self.assertEqual(len(lines), 1, out)
-                    self.assertRegex(lines[0], r"^minimal_loop: \d+ states; body at x -?\d+\.\d{3} m,"
-                                               r" y -?\d+\.\d{3} m, height -?\d+\.\d{3} m,"
-                                               r" yaw -?\d+\.\d{3} rad$")
+                    self.assertRegex(lines[0], r"^minimal_loop: \d+ states; body at"
+                                               r" x -?\d+\.\d{3} m, y -?\d+\.\d{3} m,"
+                                               r" height -?\d+\.\d{3} m, yaw -?\d+\.\d{3} rad$")
             finally:
                 stop(sim.proc)
 
@@ -95,7 +96,8 @@ class MinimalLoop(unittest.TestCase):
             with self.subTest(name):
                 status, out, err = run(name, str(port))
                 self.assertEqual(status, 1, out + err)
-                self.assertIn(f"minimal_loop: no valid high-level state from 127.0.0.1:{port}\n", err)
+                self.assertIn(f"minimal_loop: no valid high-level state from 127.0.0.1:{port}\n",
+                              err)
                 self.assertNotIn("Traceback", err)
                 self.assertNotIn("states;", out)
 
