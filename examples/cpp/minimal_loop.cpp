@@ -2,6 +2,8 @@
 //   torvane-sim --level high --port 8082 &
 //   example_minimal_loop 8082              # PORT [ROBOT], default 8082 127.0.0.1
 // Exit status: 0 when a state arrived, 1 when none did, 2 for a bad command line.
+#include <arpa/inet.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -10,13 +12,21 @@
 #include "torvane/torvane.h"
 
 int main(int argc, char** argv) {
+  if (argc > 3) {
+    std::fputs("usage: minimal_loop [PORT [ROBOT]]\n", stderr);
+    return 2;
+  }
   const char* port_text = argc > 1 ? argv[1] : "8082";
   const char* robot = argc > 2 ? argv[2] : "127.0.0.1";
   char* end = nullptr;
   const long port = std::strtol(port_text, &end, 10);
-  if (argc > 3 || *port_text < '0' || *port_text > '9' || *end != '\0' || port < 1 ||
-      port > 65535) {
+  if (*port_text < '0' || *port_text > '9' || *end != '\0' || port < 1 || port > 65535) {
     std::fprintf(stderr, "minimal_loop: not a port (1..65535): %s\n", port_text);
+    return 2;
+  }
+  in_addr address{};
+  if (inet_pton(AF_INET, robot, &address) != 1) {
+    std::fprintf(stderr, "minimal_loop: not an IPv4 address: %s\n", robot);
     return 2;
   }
   // High level, any local port, the robot's address and port.

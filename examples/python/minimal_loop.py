@@ -6,6 +6,7 @@
 Exit status: 0 when a state arrived, 1 when none did, 2 for a bad command line.
 """
 
+import socket
 import sys
 import time
 
@@ -15,11 +16,18 @@ CYCLES, PERIOD = 1000, 0.002  # two seconds at 500 Hz, longer than a hand-over; 
 
 
 def main(argv: list[str]) -> int:
+    if len(argv) > 3:
+        print("usage: minimal_loop.py [PORT [ROBOT]]", file=sys.stderr)
+        return 2
     port = argv[1] if len(argv) > 1 else "8082"
     robot = argv[2] if len(argv) > 2 else "127.0.0.1"
-    valid = port.isascii() and port.isdigit() and 1 <= int(port) <= 65535
-    if len(argv) > 3 or not valid:
+    if not (port.isascii() and port.isdigit() and 1 <= int(port) <= 65535):
         print(f"minimal_loop: not a port (1..65535): {port}", file=sys.stderr)
+        return 2
+    try:
+        socket.inet_pton(socket.AF_INET, robot)
+    except OSError:
+        print(f"minimal_loop: not an IPv4 address: {robot}", file=sys.stderr)
         return 2
     udp = ri.UDP(0xEE, 0, robot, int(port))  # high level, any local port, the robot's address
     cmd, state = ri.HighCmd(), ri.HighState()

@@ -109,6 +109,19 @@ class MinimalLoop(unittest.TestCase):
                     self.assertEqual(status, 2, out + err)
                     self.assertEqual(err, f"minimal_loop: not a port (1..65535): {port}\n")
 
+    def test_refuses_a_bad_address_and_extra_arguments(self):
+        for name in LOOPS:
+            for args, line in ((["8082", "localhost"], "minimal_loop: not an IPv4 address: "),
+                               (["8082", "127.0.0.256"], "minimal_loop: not an IPv4 address: "),
+                               (["8082", "127.0.0.1", "x"], "usage: minimal_loop")):
+                with self.subTest(name, args=args):
+                    status, out, err = run(name, *args)
+                    self.assertEqual(status, 2, out + err)
+                    self.assertTrue(err.startswith(line), err)
+                    if "address" in line:
+                        self.assertEqual(err, line + args[1] + "\n")
+                    self.assertEqual(err.count("\n"), 1, err)
+
 
 if __name__ == "__main__":
     unittest.main()
