@@ -96,9 +96,9 @@ Option Text(const char* name, const char* meta, const char* help, std::string& o
 }
 
 Option File(const char* name, const char* meta, const char* help, std::string& out) {
-  const std::string option = name;
-  return Row(name, meta, help, [&out, option](const char* v, Problem& p) {
-    if (*v == '\0') return Refuse(p, "missing file name for", option.c_str());
+  const std::string words = std::string(name) + " needs a file name";
+  return Row(name, meta, help, [&out, words](const char* v, Problem& p) {
+    if (*v == '\0') return Refuse(p, words, "\"\"");
     out = v;
     return true;
   });

@@ -63,7 +63,7 @@ Option Flag(const char* name, const char* help, bool& out);
 // Prints (the version, say) and ends parsing.
 Option Stop(const char* name, const char* help, std::function<void()> print);
 Option Text(const char* name, const char* meta, const char* help, std::string& out);
-// A file name: refuses an empty one ("missing file name for: --log").
+// A file name: refuses an empty one ('--log needs a file name: ""').
 Option File(const char* name, const char* meta, const char* help, std::string& out);
 // Dotted IPv4 ("not an IPv4 address: localhost").
 Option Address(const char* name, const char* meta, const char* help, std::string& out);

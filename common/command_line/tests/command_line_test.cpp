@@ -166,7 +166,7 @@ TEST(CommandLine, EveryMistakeInItsWords) {
       {{"--model", ""}, "prog: --model must be zorvan, pellix, tamrin or vesko, not: \n"},
       {{"--address", "localhost"}, "prog: not an IPv4 address: localhost\n"},
       {{"--address", "10.0.0.256"}, "prog: not an IPv4 address: 10.0.0.256\n"},
-      {{"--log", ""}, "prog: missing file name for: --log\n"},
+      {{"--log", ""}, "prog: --log needs a file name: \"\"\n"},
       {{"--even", "3"}, "prog: not an even number: 3\n"},
       {{"a.pcap", "b.pcap"}, "prog: unexpected argument: b.pcap\n"},
   };
