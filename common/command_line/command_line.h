@@ -58,7 +58,8 @@ Bounds Between(double lowest, double highest, const char* unit = nullptr);
 Bounds Above(double lowest, const char* unit = nullptr);
 Bounds AboveAtMost(double lowest, double highest, const char* unit = nullptr);
 
-// Rows. `name` is "--something"; every kind says what it refuses in its own fixed words.
+// Rows. `name` is "--something"; every kind says what it refuses in its own fixed words. A row
+// keeps a reference to its field: parse while the fields live.
 Option Flag(const char* name, const char* help, bool& out);
 // Prints (the version, say) and ends parsing.
 Option Stop(const char* name, const char* help, std::function<void()> print);
