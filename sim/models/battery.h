@@ -1,5 +1,5 @@
-// The battery as the physics and the joint model play it: it drains a little every second and more under
-// the motors' load, and the state reports its charge, current and cells from that.
+// The battery as the physics and the joint model play it: it drains a little every second and more
+// under the motors' load, and the state reports its charge, current and cells from that.
 #pragma once
 
 #include <algorithm>

@@ -165,8 +165,9 @@ bool PhysicsModel::Measure(std::string& error) {
     g.foot_radius = m_->geom_size[3 * foot_geom];
   }
   const int height = mj_name2id(m_, mjOBJ_NUMERIC, "standing_height");
-  geometry_.standing_height =
-      height >= 0 && m_->numeric_size[height] == 1 ? m_->numeric_data[m_->numeric_adr[height]] : NAN;
+  geometry_.standing_height = height >= 0 && m_->numeric_size[height] == 1
+                                  ? m_->numeric_data[m_->numeric_adr[height]]
+                                  : NAN;
   return true;
 }
 
@@ -203,8 +204,7 @@ void PhysicsModel::LieDown() {
   mj_kinematics(m_, d_);
   double lift = 0;
   for (int leg = 0; leg < 4; ++leg) {
-    lift = std::max(lift,
-                    geometry_.legs[leg].foot_radius - d_->site_xpos[3 * foot_site_[leg] + 2]);
+    lift = std::max(lift, geometry_.legs[leg].foot_radius - d_->site_xpos[3 * foot_site_[leg] + 2]);
   }
   d_->qpos[2] += lift + 0.001;
   for (MotorTarget& t : targets_) t = MotorTarget{};

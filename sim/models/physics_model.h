@@ -10,6 +10,7 @@
 #include <string>
 
 #include "models/joint_ranges.h"
+#include "models/leg_kinematics.h"
 #include "models/low_level_model.h"
 #include "torvane/packing.h"
 #include "torvane/records.h"
@@ -28,15 +29,7 @@ struct BodySample {
   double yaw_rate = 0;  // [rad/s]
 };
 
-// The legs as the loaded model builds them, for controllers that place the feet. At zero joint
-// angles a leg hangs straight down; the hip joint turns it about x, thigh and calf about y.
-struct LegGeometry {
-  std::array<double, 3> hip{};  // the hip joint in the trunk frame [m]
-  double thigh = 0;             // hip joint to knee (calf joint) [m]
-  double calf = 0;              // knee to the foot's centre [m]
-  double foot_radius = 0;       // [m]
-};
-
+// The legs and the standing height as the loaded model gives them, for the built-in controller.
 struct RobotGeometry {
   std::array<LegGeometry, 4> legs{};  // FR, FL, RR, RL
   // Trunk height the robot stands at [m], the model's numeric standing_height; NaN without it.

@@ -7,8 +7,8 @@ namespace {
 constexpr const char* kNoPhysics = "built without MuJoCo: no physics engine";
 }  // namespace
 
-std::unique_ptr<LowLevelModel> LoadPhysicsLowLevel(const std::string&, TORVANE::LeggedType,
-                                                   double, std::string& error) {
+std::unique_ptr<LowLevelModel> LoadPhysicsLowLevel(const std::string&, TORVANE::LeggedType, double,
+                                                   std::string& error) {
   error = kNoPhysics;
   return nullptr;
 }

@@ -4,18 +4,19 @@
 #include <cmath>
 #include <cstdio>
 
+#include "models/leg_kinematics.h"
 #include "models/physics_engine.h"
 
 namespace torvane_sim {
 namespace {
 
-constexpr double kFootRaise = 0.07;      // [m]; HighCmd.footRaiseHeight is an offset from it
-constexpr double kGaitPeriod = 0.32;     // [s] one full trot cycle; each pair swings half
-constexpr double kStandUp = 1.5;         // [s] from lying to standing
-constexpr double kAccel = 2.0;           // [m/s^2] how fast the gait speeds up
-constexpr double kYawAccel = 4.0;        // [rad/s^2]
-constexpr double kTurn = 1.0;            // [rad/s] how fast the commanded attitude is taken
-constexpr double kRaibert = 0.05;        // [s] touchdown shift per m/s of velocity error
+constexpr double kFootRaise = 0.07;   // [m]; HighCmd.footRaiseHeight is an offset from it
+constexpr double kGaitPeriod = 0.32;  // [s] one full trot cycle; each pair swings half
+constexpr double kStandUp = 1.5;      // [s] from lying to standing
+constexpr double kAccel = 2.0;        // [m/s^2] how fast the gait speeds up
+constexpr double kYawAccel = 4.0;     // [rad/s^2]
+constexpr double kTurn = 1.0;         // [rad/s] how fast the commanded attitude is taken
+constexpr double kRaibert = 0.05;     // [s] touchdown shift per m/s of velocity error
 // Leg length change per trunk tilt [m / (m rad)]: three times the drop the tilt itself makes. A
 // trunk left to hang a few degrees to one side lowers that side's swinging feet onto the ground
 // before their touchdown, where they drag backwards and hold the robot in place.
@@ -51,43 +52,15 @@ std::array<double, 3> Posed(double roll, double pitch, double yaw, const std::ar
   return Untilt(roll, pitch, {c * v[0] + s * v[1], -s * v[0] + c * v[1], v[2]});
 }
 
-// Foot position relative to its hip, trunk frame, from a leg's joint angles.
-std::array<double, 3> Forward(const LegGeometry& leg, const std::array<double, 3>& q) {
-  const double k = leg.calf / leg.thigh;  // exactly 1 for links of one length
-  const double phi = q[1] + q[2];
-  const double x = -leg.thigh * (std::sin(q[1]) + k * std::sin(phi));
-  const double d = leg.thigh * (std::cos(q[1]) + k * std::cos(phi));
-  return {x, d * std::sin(q[0]), -d * std::cos(q[0])};
-}
-
-// Foot position relative to its hip, trunk frame, to the joint angles of its leg.
-std::array<double, 3> Inverse(const LegGeometry& leg, const std::array<double, 3>& foot) {
-  // Hip: the leg swings in the plane through its hip axis; then thigh and calf in that plane,
-  // knee back (calf angle negative).
-  const double l1 = leg.thigh, l2 = leg.calf;
-  const double r = std::max(0.05, std::hypot(foot[1], foot[2]));
-  const double hip = std::atan2(foot[1], -foot[2]);
-  const double reach = std::clamp(std::hypot(foot[0], r), 0.2 * (l1 + l2), l1 + l2 - 0.005);
-  const double cos_calf = reach * reach / (2 * l1 * l2) - (l1 * l1 + l2 * l2) / (2 * l1 * l2);
-  const double calf = -std::acos(std::clamp(cos_calf, -1.0, 1.0));
-  // The thigh leans forward of the line to the foot by the angle the bent knee opens at the hip:
-  // half the knee's angle for links of one length.
-  const double k = l2 / l1;
-  const double opened =
-      k == 1.0 ? 0.5 * calf : std::atan2(k * std::sin(calf), 1 + k * std::cos(calf));
-  const double thigh = std::atan2(-foot[0], r) - opened;
-  return {hip, thigh, calf};
-}
-
 // Joint torques that make the foot push on the ground with `force` (trunk frame): J^T f.
 std::array<double, 3> PushTorques(const LegGeometry& leg, const std::array<double, 3>& q,
                                   const std::array<double, 3>& f) {
   std::array<double, 3> tau{};
-  const std::array<double, 3> p = Forward(leg, q);
+  const std::array<double, 3> p = FootPosition(leg, q);
   for (int j = 0; j < 3; ++j) {
     std::array<double, 3> moved = q;
     moved[j] += 1e-5;
-    const std::array<double, 3> pj = Forward(leg, moved);
+    const std::array<double, 3> pj = FootPosition(leg, moved);
     for (int k = 0; k < 3; ++k) tau[j] += (pj[k] - p[k]) / 1e-5 * f[k];
   }
   return tau;
@@ -139,8 +112,9 @@ void TrotController::Step() {
   vx_ = Toward(vx_, vx, kAccel * period);
   vy_ = Toward(vy_, vy, kAccel * period);
   wz_ = Toward(wz_, wz, kYawAccel * period);
-  height_ = Toward(height_, geometry_.standing_height + std::clamp(Finite(cmd_.bodyHeight), -0.08, 0.03),
-                   0.1 * period);
+  height_ =
+      Toward(height_, geometry_.standing_height + std::clamp(Finite(cmd_.bodyHeight), -0.08, 0.03),
+             0.1 * period);
   roll_ = Toward(roll_, std::clamp(Finite(cmd_.euler[0]), -0.4, 0.4), kTurn * period);
   pitch_ = Toward(pitch_, std::clamp(Finite(cmd_.euler[1]), -0.4, 0.4), kTurn * period);
   yaw_ = Toward(yaw_, std::clamp(Finite(cmd_.euler[2]), -0.4, 0.4), kTurn * period);
@@ -230,7 +204,7 @@ void TrotController::Step() {
     foot[0] -= hx;
     foot[1] -= hy;
     foot[2] -= hz;
-    const std::array<double, 3> q = Inverse(geometry, foot);
+    const std::array<double, 3> q = LegAngles(geometry, foot);
     // Legs on the ground carry the weight: their push is fed forward, the gains only correct.
     std::array<double, 3> push{};
     if (stance[leg]) {
