@@ -18,7 +18,7 @@ std::array<double, 3> LegAngles(const LegGeometry& leg, const std::array<double,
   const double l1 = leg.thigh, l2 = leg.calf;
   const double r = std::max(0.05, std::hypot(foot[1], foot[2]));
   const double hip = std::atan2(foot[1], -foot[2]);
-  const double reach = std::clamp(std::hypot(foot[0], r), 0.2 * (l1 + l2), l1 + l2 - 0.005);
+  const double reach = std::clamp(std::hypot(foot[0], r), 0.2 * (l1 + l2), Reach(leg));
   const double cos_calf = reach * reach / (2 * l1 * l2) - (l1 * l1 + l2 * l2) / (2 * l1 * l2);
   const double calf = -std::acos(std::clamp(cos_calf, -1.0, 1.0));
   // The thigh turns past the line to the foot by the angle the bent knee opens at the hip: half

@@ -15,6 +15,12 @@ struct LegGeometry {
   double foot_radius = 0;       // [m]
 };
 
+// How far from the hip the leg puts its foot's centre at most [m]: never quite straight, where
+// the knee could no longer push.
+inline double Reach(const LegGeometry& leg) {
+  return leg.thigh + leg.calf - 0.005;
+}
+
 // The foot's centre relative to the hip, trunk frame [m], at joint angles hip, thigh, calf [rad].
 std::array<double, 3> FootPosition(const LegGeometry& leg, const std::array<double, 3>& q);
 

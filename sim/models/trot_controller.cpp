@@ -78,12 +78,12 @@ std::unique_ptr<HighLevelModel> LoadPhysicsHighLevel(const std::string& path,
     error = "physics model lacks standing_height";
     return nullptr;
   }
-  // Standing, each foot must reach the floor with its knee still bent.
+  // Standing, each foot must reach the floor.
   const char* names[] = {"FR", "FL", "RR", "RL"};
   for (int leg = 0; leg < 4; ++leg) {
     const LegGeometry& l = g.legs[leg];
     const double drop = g.standing_height + l.hip[2] - l.foot_radius;
-    if (!(drop > 0 && drop < l.thigh + l.calf - 0.005)) {
+    if (!(drop > 0 && drop < Reach(l))) {
       char line[160];
       std::snprintf(line, sizeof line,
                     "physics model: a trunk standing at %g m is out of the %s leg's reach",
