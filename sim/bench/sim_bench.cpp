@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "models/leg_model.h"
-#include "models/physics_model.h"
+#include "models/physics_engine.h"
 #include "program/model_path.h"
 #include "torvane/udp.h"
 
@@ -50,28 +50,19 @@ struct Speed {
   double wall = 0, cpu = 0;  // simulated seconds per wall second, per second on the CPU
 };
 
-template <typename Model>
-Speed RealTimeFactor(Model& model, double simulated, double period) {
+Speed RealTimeFactor(torvane_sim::LowLevelModel& model, double simulated, double period) {
   TORVANE::LowState_refine state{};
   const int periods = static_cast<int>(simulated / period);
   const double start = Now(), start_cpu = Now(CLOCK_THREAD_CPUTIME_ID);
   for (int i = 0; i < periods; ++i) {
-    if (i % 50 == 0) model.Command(StandCommand(std::min(1.0f, i * 0.0005f)));
+    if (i % 50 == 0) {
+      model.Command(torvane_sim::LegTargets(StandCommand(std::min(1.0f, i * 0.0005f))));
+    }
     model.Step();
     model.Fill(state);
   }
   return {simulated / (Now() - start), simulated / (Now(CLOCK_THREAD_CPUTIME_ID) - start_cpu)};
 }
-
-// The old joint model steps by a given time; this gives it the physics model's interface.
-struct SimpleModel {
-  explicit SimpleModel(double p) : period(p) {}
-  torvane_sim::LegModel legs{TORVANE::LeggedType::Zorvan};
-  double period;
-  void Command(const TORVANE::LowCmd_refine& cmd) { legs.Command(cmd); }
-  void Step() { legs.Step(period); }
-  void Fill(TORVANE::LowState_refine& out) const { legs.Fill(out); }
-};
 
 struct Latency {
   double median_us = 0, p99_us = 0;
@@ -151,13 +142,13 @@ int main(int argc, char** argv) {
   const std::string model_path = torvane_sim::FindModel("quadruped.xml");
   std::string error;
   auto physics =
-      torvane_sim::PhysicsModel::Load(model_path, TORVANE::LeggedType::Zorvan, period, error);
+      torvane_sim::LoadPhysicsLowLevel(model_path, TORVANE::LeggedType::Zorvan, period, error);
   if (!physics) {
     std::fprintf(stderr, "sim_bench: %s\n", error.c_str());
     return 1;
   }
   const Speed rtf_physics = RealTimeFactor(*physics, simulated, period);
-  SimpleModel simple(period);
+  torvane_sim::LegModel simple(TORVANE::LeggedType::Zorvan, period);
   const Speed rtf_simple = RealTimeFactor(simple, simulated, period);
 
   char exe[4096];

@@ -7,7 +7,6 @@
 namespace torvane_sim {
 namespace {
 
-constexpr double kNominalHeight = 0.28;  // [m]; HighCmd.bodyHeight is an offset from it
 constexpr double kNominalFootRaise = 0.08;
 constexpr double kLag = 0.1;  // [s] first-order response of every followed quantity
 constexpr uint8_t kWalkMode = 2;
@@ -22,7 +21,8 @@ double Finite(float v) {
 
 }  // namespace
 
-void BodyModel::Step(double dt) {
+void BodyModel::Step() {
+  const double dt = period_;
   const bool walking = cmd_.mode == kWalkMode;
   const double vx = walking ? std::clamp(Finite(cmd_.velocity[0]), -1.5, 1.5) : 0.0;
   const double vy = walking ? std::clamp(Finite(cmd_.velocity[1]), -1.0, 1.0) : 0.0;
@@ -84,6 +84,19 @@ void BodyModel::Fill(TORVANE::HighState& out) const {
   out.yawSpeed = static_cast<float>(wz_);
   out.rangeObstacle = {5.0f, 5.0f, 5.0f, 5.0f};
   out.wirelessRemote = cmd_.wirelessRemote;
+}
+
+MotionRow BodyModel::Motion() const {
+  MotionRow row;
+  row.t = time_s_;
+  row.x = x_;
+  row.y = y_;
+  row.z = NAN;
+  row.yaw = yaw_;
+  row.q.fill(NAN);
+  row.q_ref.fill(NAN);
+  row.force.fill(NAN);
+  return row;
 }
 
 }  // namespace torvane_sim

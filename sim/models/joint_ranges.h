@@ -1,6 +1,6 @@
 // The robot's legs as the emulator's models share them: each slot's hard stops, taken from the
 // safety guard's table for the model played, the wire's "no target" values, the motor law and what
-// the state says of each motor.
+// the state says of each motor, at either level.
 #pragma once
 
 #include <algorithm>
@@ -42,6 +42,13 @@ inline MotorTarget TargetOf(const TORVANE::MotorCmd_refine& m) {
   return t;
 }
 
+// The leg motors' targets of a command as it came off the wire (slot order).
+inline std::array<MotorTarget, 12> LegTargets(const TORVANE::LowCmd_refine& cmd) {
+  std::array<MotorTarget, 12> targets{};
+  for (int j = 0; j < 12; ++j) targets[j] = TargetOf(cmd.motorCmd[j]);
+  return targets;
+}
+
 // The motor law at joint position q and velocity dq: in mode 10,
 //   tau = Kp * (q_cmd - q) + Kd * (dq_cmd - dq) + tau_ff
 // (a stop value drops its term), clamped to [lower, upper]; 0 in any other mode.
@@ -66,15 +73,38 @@ inline int16_t Saturate16(double v) {
   return static_cast<int16_t>(std::clamp(std::trunc(v), -32768.0, 32767.0));
 }
 
+// What a motor measures of its acceleration (whole rad/s^2) and torque (1/256 N m), in 16 bits.
+inline int16_t AccelerationReading(double ddq) {
+  return Saturate16(ddq);
+}
+inline int16_t TorqueReading(double tau) {
+  return Saturate16(tau * 256.0);
+}
+
 // A motor's part of the low-level state: the raw fields as the filtered ones, acceleration and
-// torque (x 256) packed into 16 bits, temperature in whole degrees.
+// torque as the motor measures them, temperature in whole degrees.
 inline void FillMotorState(TORVANE::MotorState_refine& m, uint8_t mode, double q, double dq,
                            double ddq, double tau, double temperature) {
   m.mode = mode;
   m.q = static_cast<float>(q);
   m.dq = static_cast<float>(dq);
-  m.ddq = Saturate16(ddq);
-  m.tauEst = Saturate16(tau * 256.0);
+  m.ddq = AccelerationReading(ddq);
+  m.tauEst = TorqueReading(tau);
+  m.q_raw = m.q;
+  m.dq_raw = m.dq;
+  m.ddq_raw = m.ddq;
+  m.temperature = static_cast<int8_t>(std::clamp(temperature, -128.0, 127.0));
+}
+
+// The same at the high level, in physical units: the same readings, so that both levels report
+// the same numbers for the same motion.
+inline void FillMotorState(TORVANE::MotorState& m, uint8_t mode, double q, double dq, double ddq,
+                           double tau, double temperature) {
+  m.mode = mode;
+  m.q = static_cast<float>(q);
+  m.dq = static_cast<float>(dq);
+  m.ddq = static_cast<float>(AccelerationReading(ddq));
+  m.tauEst = static_cast<float>(TorqueReading(tau)) / 256.0f;
   m.q_raw = m.q;
   m.dq_raw = m.dq;
   m.ddq_raw = m.ddq;

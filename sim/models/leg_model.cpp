@@ -22,7 +22,7 @@ constexpr double kLinkLength = 0.2;       // [m] for foot forces
 
 }  // namespace
 
-LegModel::LegModel(TORVANE::LeggedType model) {
+LegModel::LegModel(TORVANE::LeggedType model, double period) : period_(period) {
   const std::array<JointRange, 12> ranges = LegJointRanges(model);
   for (int slot = 0; slot < 12; ++slot) {
     joints_[slot].lower = ranges[slot].lower;
@@ -40,11 +40,8 @@ LegModel::LegModel(TORVANE::LeggedType model) {
   }
 }
 
-void LegModel::Command(const TORVANE::LowCmd_refine& cmd) {
-  for (int j = 0; j < 12; ++j) targets_[j] = TargetOf(cmd.motorCmd[j]);
-}
-
-void LegModel::Step(double dt) {
+void LegModel::Step() {
+  const double dt = period_;
   double load = 0;
   for (double done = 0; done < dt - 1e-12; done += kSubstep) {
     const double h = std::min(kSubstep, dt - done);
@@ -94,6 +91,16 @@ void LegModel::Fill(TORVANE::LowState_refine& out) const {
     out.footForceEst[leg] = Saturate16(force);
   }
   out.tick = static_cast<uint32_t>(std::llround(time_s_ * 1000.0));
+}
+
+MotionRow LegModel::Motion() const {
+  MotionRow row;
+  row.t = time_s_;
+  row.x = row.y = row.z = row.yaw = NAN;
+  for (int j = 0; j < 12; ++j) row.q[j] = joints_[j].q;
+  row.q_ref.fill(NAN);
+  row.force.fill(NAN);
+  return row;
 }
 
 }  // namespace torvane_sim

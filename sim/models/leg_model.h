@@ -7,23 +7,22 @@
 #include <cstdint>
 
 #include "models/joint_ranges.h"
+#include "models/low_level_model.h"
 #include "torvane/packing.h"
 #include "torvane/safety.h"
 
 namespace torvane_sim {
 
-class LegModel {
+class LegModel : public LowLevelModel {
  public:
-  explicit LegModel(TORVANE::LeggedType model);
+  // The joints of `model`'s ranges, lying folded, stepped in periods of `period` seconds.
+  LegModel(TORVANE::LeggedType model, double period);
 
-  // Takes the latest command (packed form, as it came off the wire).
-  void Command(const TORVANE::LowCmd_refine& cmd);
-  // Advances the joints by dt seconds.
-  void Step(double dt);
-  // The state datagram image (checksum not yet stamped).
-  void Fill(TORVANE::LowState_refine& out) const;
-
-  double q(int joint) const { return joints_[joint].q; }
+  void Command(const std::array<MotorTarget, 12>& targets) override { targets_ = targets; }
+  void Step() override;
+  void Fill(TORVANE::LowState_refine& out) const override;
+  // The joints alone: the model knows no trunk, no targets' meaning and no feet.
+  MotionRow Motion() const override;
 
  private:
   struct Joint {
@@ -33,6 +32,7 @@ class LegModel {
   };
   std::array<Joint, 12> joints_{};
   std::array<MotorTarget, 12> targets_{};
+  double period_;
   double time_s_ = 0;
   double charge_ = 100.0;  // state of charge [%]
 };

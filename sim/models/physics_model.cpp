@@ -2,6 +2,7 @@
 
 #include "models/battery.h"
 #include "models/joint_ranges.h"
+#include "models/physics_engine.h"
 
 #include <mujoco/mujoco.h>
 
@@ -29,7 +30,38 @@ void OnError(const char* msg) {
   std::exit(1);
 }
 
+using Point = std::array<double, 3>;
+
+Point At(const mjtNum* p) {
+  return {p[0], p[1], p[2]};
+}
+
+// `p`, a point in the frame of `body`, in the frame of `ancestor`; false if `ancestor` is not
+// one of the bodies `body` hangs from.
+bool PointIn(const mjModel* m, int body, Point p, int ancestor, Point& out) {
+  while (body != ancestor) {
+    if (body <= 0) return false;  // reached the world
+    mjtNum turned[3];
+    mju_rotVecQuat(turned, p.data(), m->body_quat + 4 * body);
+    for (int k = 0; k < 3; ++k) p[k] = m->body_pos[3 * body + k] + turned[k];
+    body = m->body_parentid[body];
+  }
+  out = p;
+  return true;
+}
+
+double Distance(const Point& a, const Point& b) {
+  const double x = b[0] - a[0], y = b[1] - a[1], z = b[2] - a[2];
+  return std::sqrt(x * x + y * y + z * z);
+}
+
 }  // namespace
+
+std::unique_ptr<LowLevelModel> LoadPhysicsLowLevel(const std::string& path,
+                                                   TORVANE::LeggedType type, double period,
+                                                   std::string& error) {
+  return PhysicsModel::Load(path, type, period, error);
+}
 
 std::unique_ptr<PhysicsModel> PhysicsModel::Load(const std::string& path, TORVANE::LeggedType type,
                                                  double period, std::string& error) {
@@ -49,7 +81,9 @@ std::unique_ptr<PhysicsModel> PhysicsModel::Load(const std::string& path, TORVAN
     return nullptr;
   }
   model->d_ = mj_makeData(model->m_);
-  if (model->d_ == nullptr || !model->Bind(type, period, error)) return nullptr;
+  if (model->d_ == nullptr || !model->Bind(type, period, error) || !model->Measure(error)) {
+    return nullptr;
+  }
   model->LieDown();
   return model;
 }
@@ -73,6 +107,7 @@ bool PhysicsModel::Bind(TORVANE::LeggedType type, double period, std::string& er
       const int joint = id(mjOBJ_JOINT, name);
       actuator_[slot] = id(mjOBJ_ACTUATOR, name);
       if (joint < 0 || actuator_[slot] < 0) return false;
+      joint_[slot] = joint;
       qpos_[slot] = m_->jnt_qposadr[joint];
       dof_[slot] = m_->jnt_dofadr[joint];
       // The hard stops are the ranges of the model played.
@@ -103,6 +138,39 @@ bool PhysicsModel::Bind(TORVANE::LeggedType type, double period, std::string& er
   return true;
 }
 
+bool PhysicsModel::Measure(std::string& error) {
+  for (int leg = 0; leg < 4; ++leg) {
+    const int hip = joint_[3 * leg], thigh = joint_[3 * leg + 1], calf = joint_[3 * leg + 2];
+    const int foot_body = m_->site_bodyid[foot_site_[leg]];
+    LegGeometry& g = geometry_.legs[leg];
+    // The knee in the thigh's frame, the foot in the calf's.
+    Point knee, foot;
+    if (!PointIn(m_, m_->jnt_bodyid[hip], At(m_->jnt_pos + 3 * hip), trunk_, g.hip) ||
+        !PointIn(m_, m_->jnt_bodyid[calf], At(m_->jnt_pos + 3 * calf), m_->jnt_bodyid[thigh],
+                 knee) ||
+        !PointIn(m_, foot_body, At(m_->site_pos + 3 * foot_site_[leg]), m_->jnt_bodyid[calf],
+                 foot)) {
+      error = std::string("physics model: the ") + kLegs[leg] +
+              " leg's hip, thigh, calf and foot do not hang from the trunk in turn";
+      return false;
+    }
+    if (m_->body_geomnum[foot_body] == 0) {
+      error = std::string("physics model: ") + kLegs[leg] + "_foot is on a body without a geom";
+      return false;
+    }
+    g.thigh = Distance(At(m_->jnt_pos + 3 * thigh), knee);
+    g.calf = Distance(At(m_->jnt_pos + 3 * calf), foot);
+    // The foot touches the floor with the last geom of its body.
+    const int foot_geom = m_->body_geomadr[foot_body] + m_->body_geomnum[foot_body] - 1;
+    g.foot_radius = m_->geom_size[3 * foot_geom];
+  }
+  const int height = mj_name2id(m_, mjOBJ_NUMERIC, "standing_height");
+  geometry_.standing_height = height >= 0 && m_->numeric_size[height] == 1
+                                  ? m_->numeric_data[m_->numeric_adr[height]]
+                                  : NAN;
+  return true;
+}
+
 void PhysicsModel::LieDown() {
   mj_resetData(m_, d_);
   // The trunk's belly on the floor, hips straight, each thigh sloping down from the hip to a
@@ -117,9 +185,7 @@ void PhysicsModel::LieDown() {
   for (int leg = 0; leg < 4; ++leg) {
     const int thigh = 3 * leg + 1, calf = 3 * leg + 2;
     const int knee_body = m_->jnt_bodyid[m_->dof_jntid[dof_[calf]]];
-    const int foot_body = m_->site_bodyid[foot_site_[leg]];
-    const int foot_geom = m_->body_geomadr[foot_body] + m_->body_geomnum[foot_body] - 1;
-    const double radius = m_->geom_size[3 * foot_geom];
+    const double radius = geometry_.legs[leg].foot_radius;
     d_->qpos[qpos_[3 * leg]] = 0.0;
     // Bisection over the thigh: the knee rises as the thigh turns back towards level.
     double lo = 0.0, hi = 0.5 * M_PI;
@@ -138,19 +204,13 @@ void PhysicsModel::LieDown() {
   mj_kinematics(m_, d_);
   double lift = 0;
   for (int leg = 0; leg < 4; ++leg) {
-    const int foot_body = m_->site_bodyid[foot_site_[leg]];
-    const int foot_geom = m_->body_geomadr[foot_body] + m_->body_geomnum[foot_body] - 1;
-    lift = std::max(lift, m_->geom_size[3 * foot_geom] - d_->site_xpos[3 * foot_site_[leg] + 2]);
+    lift = std::max(lift, geometry_.legs[leg].foot_radius - d_->site_xpos[3 * foot_site_[leg] + 2]);
   }
   d_->qpos[2] += lift + 0.001;
   for (MotorTarget& t : targets_) t = MotorTarget{};
   const int settle = static_cast<int>(kSettle / m_->opt.timestep);
   for (int k = 0; k < settle; ++k) mj_step(m_, d_);
   mj_forward(m_, d_);
-}
-
-void PhysicsModel::Command(const TORVANE::LowCmd_refine& cmd) {
-  for (int j = 0; j < 12; ++j) targets_[j] = TargetOf(cmd.motorCmd[j]);
 }
 
 void PhysicsModel::Step() {
@@ -246,10 +306,8 @@ BodySample PhysicsModel::Body() const {
   return b;
 }
 
-void PhysicsModel::Fill(TORVANE::LowState_refine& out) const {
-  std::memset(&out, 0, sizeof out);
-  out.head = TORVANE::HEAD;
-  out.levelFlag = TORVANE::LOW_LEVEL_FLAG;
+template <typename State>
+void PhysicsModel::FillSensors(State& out) const {
   const mjtNum* s = d_->sensordata;
   for (int k = 0; k < 4; ++k) out.imu.quaternion[k] = static_cast<float>(s[quat_adr_ + k]);
   for (int k = 0; k < 3; ++k) {
@@ -270,7 +328,52 @@ void PhysicsModel::Fill(TORVANE::LowState_refine& out) const {
     out.footForce[leg] = Saturate16(std::round(FootForce(leg)));
     out.footForceEst[leg] = out.footForce[leg];
   }
+}
+
+void PhysicsModel::Fill(TORVANE::LowState_refine& out) const {
+  std::memset(&out, 0, sizeof out);
+  out.head = TORVANE::HEAD;
+  out.levelFlag = TORVANE::LOW_LEVEL_FLAG;
+  FillSensors(out);
   out.tick = static_cast<uint32_t>(std::llround(time_s_ * 1000.0));
+}
+
+void PhysicsModel::Fill(TORVANE::HighState& out) const {
+  std::memset(&out, 0, sizeof out);
+  FillSensors(out);
+  const BodySample body = Body();
+  const double c = std::cos(body.yaw), s = std::sin(body.yaw);
+  out.position = {static_cast<float>(body.x), static_cast<float>(body.y),
+                  static_cast<float>(body.z)};
+  out.bodyHeight = static_cast<float>(body.z);
+  // Velocity in the trunk's heading frame, as commanded.
+  out.velocity = {static_cast<float>(c * body.vx + s * body.vy),
+                  static_cast<float>(-s * body.vx + c * body.vy), static_cast<float>(body.vz)};
+  out.yawSpeed = static_cast<float>(body.yaw_rate);
+  out.rangeObstacle = {5.0f, 5.0f, 5.0f, 5.0f};  // nothing in sight
+  for (int leg = 0; leg < 4; ++leg) {
+    const std::array<double, 3> p = FootInBody(leg), v = FootVelocityInBody(leg);
+    out.footPosition2Body[leg] = {static_cast<float>(p[0]), static_cast<float>(p[1]),
+                                  static_cast<float>(p[2])};
+    out.footSpeed2Body[leg] = {static_cast<float>(v[0]), static_cast<float>(v[1]),
+                               static_cast<float>(v[2])};
+  }
+}
+
+MotionRow PhysicsModel::Motion() const {
+  MotionRow row;
+  const BodySample b = Body();
+  row.t = time_s_;
+  row.x = b.x;
+  row.y = b.y;
+  row.z = b.z;
+  row.yaw = b.yaw;
+  for (int j = 0; j < 12; ++j) {
+    row.q[j] = q(j);
+    row.q_ref[j] = TargetQ(j);
+  }
+  for (int leg = 0; leg < 4; ++leg) row.force[leg] = FootForce(leg);
+  return row;
 }
 
 }  // namespace torvane_sim

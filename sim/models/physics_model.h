@@ -10,7 +10,10 @@
 #include <string>
 
 #include "models/joint_ranges.h"
+#include "models/leg_kinematics.h"
+#include "models/low_level_model.h"
 #include "torvane/packing.h"
+#include "torvane/records.h"
 #include "torvane/safety.h"
 
 struct mjModel_;
@@ -26,25 +29,32 @@ struct BodySample {
   double yaw_rate = 0;  // [rad/s]
 };
 
-class PhysicsModel {
+// The legs and the standing height as the loaded model gives them, for the built-in controller.
+struct RobotGeometry {
+  std::array<LegGeometry, 4> legs{};  // FR, FL, RR, RL
+  // Trunk height the robot stands at [m], the model's numeric standing_height; NaN without it.
+  double standing_height = 0;
+};
+
+class PhysicsModel : public LowLevelModel {
  public:
   // Loads the model at `path` with the joint ranges of `type` and lays the robot on the floor,
   // legs folded. Physics steps are `period` split into steps of at most 1 ms. Returns null and
   // sets `error` to one line if the file cannot be loaded or lacks a part the emulator drives.
   static std::unique_ptr<PhysicsModel> Load(const std::string& path, TORVANE::LeggedType type,
                                             double period, std::string& error);
-  ~PhysicsModel();
+  ~PhysicsModel() override;
   PhysicsModel(const PhysicsModel&) = delete;
   PhysicsModel& operator=(const PhysicsModel&) = delete;
 
-  // Takes the latest command (packed form, as it came off the wire).
-  void Command(const TORVANE::LowCmd_refine& cmd);
-  // Sets the twelve motors' targets directly (the built-in controllers).
-  void SetTargets(const std::array<MotorTarget, 12>& targets) { targets_ = targets; }
-  // Advances the simulation by one period.
-  void Step();
-  // The low-level state datagram image (checksum not yet stamped).
-  void Fill(TORVANE::LowState_refine& out) const;
+  void Command(const std::array<MotorTarget, 12>& targets) override { targets_ = targets; }
+  void Step() override;
+  void Fill(TORVANE::LowState_refine& out) const override;
+  MotionRow Motion() const override;
+
+  // What the robot measures of itself at the high level: IMU, motors, battery, foot forces, the
+  // trunk's position and velocity and the feet relative to it. The rest is left zero.
+  void Fill(TORVANE::HighState& out) const;
 
   double time() const { return time_s_; }
   BodySample Body() const;
@@ -57,19 +67,24 @@ class PhysicsModel {
   std::array<double, 3> FootInBody(int leg) const;
   std::array<double, 3> FootVelocityInBody(int leg) const;
   double TotalMass() const;
+  const RobotGeometry& geometry() const { return geometry_; }
   double steps_per_period() const { return substeps_; }
 
  private:
   PhysicsModel() = default;
   bool Bind(TORVANE::LeggedType type, double period, std::string& error);
+  bool Measure(std::string& error);
   void LieDown();
+  template <typename State>
+  void FillSensors(State& out) const;
 
   mjModel_* m_ = nullptr;
   mjData_* d_ = nullptr;
   int substeps_ = 1;
-  std::array<int, 12> qpos_{}, dof_{}, actuator_{};
+  std::array<int, 12> qpos_{}, dof_{}, actuator_{}, joint_{};
   std::array<int, 4> foot_site_{}, touch_adr_{};
   int quat_adr_ = 0, gyro_adr_ = 0, acc_adr_ = 0, trunk_ = 0;
+  RobotGeometry geometry_;
   std::array<MotorTarget, 12> targets_{};
   std::array<double, 12> applied_{}, temperature_{};
   double time_s_ = 0, charge_ = 100.0;

@@ -2,26 +2,21 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
+#include <cstdio>
 
-#include "torvane/packing.h"
+#include "models/leg_kinematics.h"
+#include "models/physics_engine.h"
 
 namespace torvane_sim {
 namespace {
 
-// The geometry of quadruped.xml: hips relative to the trunk's centre, thigh and calf lengths,
-// the foot's radius.
-constexpr double kHipX = 0.19, kHipY = 0.12, kHipZ = 0.06;
-constexpr double kLink = 0.2, kFootRadius = 0.02;
-
-constexpr double kNominalHeight = 0.27;  // [m]; HighCmd.bodyHeight is an offset from it
-constexpr double kFootRaise = 0.07;      // [m]; HighCmd.footRaiseHeight is an offset from it
-constexpr double kGaitPeriod = 0.32;     // [s] one full trot cycle; each pair swings half
-constexpr double kStandUp = 1.5;         // [s] from lying to standing
-constexpr double kAccel = 2.0;           // [m/s^2] how fast the gait speeds up
-constexpr double kYawAccel = 4.0;        // [rad/s^2]
-constexpr double kTurn = 1.0;            // [rad/s] how fast the commanded attitude is taken
-constexpr double kRaibert = 0.05;        // [s] touchdown shift per m/s of velocity error
+constexpr double kFootRaise = 0.07;   // [m]; HighCmd.footRaiseHeight is an offset from it
+constexpr double kGaitPeriod = 0.32;  // [s] one full trot cycle; each pair swings half
+constexpr double kStandUp = 1.5;      // [s] from lying to standing
+constexpr double kAccel = 2.0;        // [m/s^2] how fast the gait speeds up
+constexpr double kYawAccel = 4.0;     // [rad/s^2]
+constexpr double kTurn = 1.0;         // [rad/s] how fast the commanded attitude is taken
+constexpr double kRaibert = 0.05;     // [s] touchdown shift per m/s of velocity error
 // Leg length change per trunk tilt [m / (m rad)]: three times the drop the tilt itself makes. A
 // trunk left to hang a few degrees to one side lowers that side's swinging feet onto the ground
 // before their touchdown, where they drag backwards and hold the robot in place.
@@ -57,22 +52,15 @@ std::array<double, 3> Posed(double roll, double pitch, double yaw, const std::ar
   return Untilt(roll, pitch, {c * v[0] + s * v[1], -s * v[0] + c * v[1], v[2]});
 }
 
-// Foot position relative to its hip, trunk frame, from a leg's joint angles.
-std::array<double, 3> Forward(const std::array<double, 3>& q) {
-  const double phi = q[1] + q[2];
-  const double x = -kLink * (std::sin(q[1]) + std::sin(phi));
-  const double d = kLink * (std::cos(q[1]) + std::cos(phi));
-  return {x, d * std::sin(q[0]), -d * std::cos(q[0])};
-}
-
 // Joint torques that make the foot push on the ground with `force` (trunk frame): J^T f.
-std::array<double, 3> PushTorques(const std::array<double, 3>& q, const std::array<double, 3>& f) {
+std::array<double, 3> PushTorques(const LegGeometry& leg, const std::array<double, 3>& q,
+                                  const std::array<double, 3>& f) {
   std::array<double, 3> tau{};
-  const std::array<double, 3> p = Forward(q);
+  const std::array<double, 3> p = FootPosition(leg, q);
   for (int j = 0; j < 3; ++j) {
     std::array<double, 3> moved = q;
     moved[j] += 1e-5;
-    const std::array<double, 3> pj = Forward(moved);
+    const std::array<double, 3> pj = FootPosition(leg, moved);
     for (int k = 0; k < 3; ++k) tau[j] += (pj[k] - p[k]) / 1e-5 * f[k];
   }
   return tau;
@@ -80,22 +68,43 @@ std::array<double, 3> PushTorques(const std::array<double, 3>& q, const std::arr
 
 }  // namespace
 
-TrotController::TrotController(PhysicsModel& robot) : robot_(robot) {
-  for (int j = 0; j < 12; ++j) lying_[j] = last_[j] = robot.q(j);
+std::unique_ptr<HighLevelModel> LoadPhysicsHighLevel(const std::string& path,
+                                                     TORVANE::LeggedType type, double period,
+                                                     std::string& error) {
+  std::unique_ptr<PhysicsModel> robot = PhysicsModel::Load(path, type, period, error);
+  if (!robot) return nullptr;
+  const RobotGeometry& g = robot->geometry();
+  if (std::isnan(g.standing_height)) {
+    error = "physics model lacks standing_height";
+    return nullptr;
+  }
+  // Standing, each foot must reach the floor.
+  const char* names[] = {"FR", "FL", "RR", "RL"};
+  for (int leg = 0; leg < 4; ++leg) {
+    const LegGeometry& l = g.legs[leg];
+    const double drop = g.standing_height + l.hip[2] - l.foot_radius;
+    if (!(drop > 0 && drop < Reach(l))) {
+      char line[160];
+      std::snprintf(line, sizeof line,
+                    "physics model: a trunk standing at %g m is out of the %s leg's reach",
+                    g.standing_height, names[leg]);
+      error = line;
+      return nullptr;
+    }
+  }
+  return std::make_unique<TrotController>(std::move(robot), period);
 }
 
-std::array<double, 3> TrotController::Inverse(const std::array<double, 3>& foot) {
-  // Hip: the leg swings in the plane through its hip axis; then thigh and calf in that plane,
-  // knee back (calf angle negative).
-  const double r = std::max(0.05, std::hypot(foot[1], foot[2]));
-  const double hip = std::atan2(foot[1], -foot[2]);
-  const double reach = std::clamp(std::hypot(foot[0], r), 0.08, 2 * kLink - 0.005);
-  const double calf = -std::acos(std::clamp(reach * reach / (2 * kLink * kLink) - 1, -1.0, 1.0));
-  const double thigh = std::atan2(-foot[0], r) - 0.5 * calf;
-  return {hip, thigh, calf};
+TrotController::TrotController(std::unique_ptr<PhysicsModel> robot, double period)
+    : robot_(std::move(robot)),
+      geometry_(robot_->geometry()),
+      period_(period),
+      height_(geometry_.standing_height) {
+  for (int j = 0; j < 12; ++j) lying_[j] = last_[j] = robot_->q(j);
 }
 
-void TrotController::Step(double period) {
+void TrotController::Step() {
+  const double period = period_;
   const bool walk = cmd_.mode == kWalkMode && time_s_ >= kStandUp;
   const double vx = walk ? std::clamp(Finite(cmd_.velocity[0]), -0.6, 0.6) : 0.0;
   const double vy = walk ? std::clamp(Finite(cmd_.velocity[1]), -0.3, 0.3) : 0.0;
@@ -103,8 +112,9 @@ void TrotController::Step(double period) {
   vx_ = Toward(vx_, vx, kAccel * period);
   vy_ = Toward(vy_, vy, kAccel * period);
   wz_ = Toward(wz_, wz, kYawAccel * period);
-  height_ = Toward(height_, kNominalHeight + std::clamp(Finite(cmd_.bodyHeight), -0.08, 0.03),
-                   0.1 * period);
+  height_ =
+      Toward(height_, geometry_.standing_height + std::clamp(Finite(cmd_.bodyHeight), -0.08, 0.03),
+             0.1 * period);
   roll_ = Toward(roll_, std::clamp(Finite(cmd_.euler[0]), -0.4, 0.4), kTurn * period);
   pitch_ = Toward(pitch_, std::clamp(Finite(cmd_.euler[1]), -0.4, 0.4), kTurn * period);
   yaw_ = Toward(yaw_, std::clamp(Finite(cmd_.euler[2]), -0.4, 0.4), kTurn * period);
@@ -121,7 +131,7 @@ void TrotController::Step(double period) {
     }
   }
 
-  const BodySample body = robot_.Body();
+  const BodySample body = robot_->Body();
   const double c = std::cos(body.yaw), s = std::sin(body.yaw);
   const double vx_body = c * body.vx + s * body.vy, vy_body = -s * body.vx + c * body.vy;
   const double stance_time = 0.5 * kGaitPeriod;
@@ -151,7 +161,7 @@ void TrotController::Step(double period) {
   const double step_wz = wz_ + trim_w_ + kYawRateGain * (wz_ - wz_seen_);
 
   std::array<MotorTarget, 12> targets{};
-  const double weight = robot_.TotalMass() * 9.81;
+  const double weight = robot_->TotalMass() * 9.81;
   int stance_legs = 0;
   std::array<bool, 4> stance{};
   for (int leg = 0; leg < 4; ++leg) {
@@ -162,13 +172,13 @@ void TrotController::Step(double period) {
   const double a = std::min(1.0, time_s_ / kStandUp);
   const double rise = a * a * (3 - 2 * a);
   for (int leg = 0; leg < 4; ++leg) {
-    const double hx = leg < 2 ? kHipX : -kHipX;
-    const double hy = leg % 2 ? kHipY : -kHipY;
+    const LegGeometry& geometry = geometry_.legs[leg];
+    const double hx = geometry.hip[0], hy = geometry.hip[1], hz = geometry.hip[2];
     // Half a stance's travel of the ground under this foot, trunk frame: the body's velocity
     // plus the yaw rate carrying the foot around the trunk's centre.
     const double step_x = 0.5 * stance_time * (step_vx - step_wz * hy);
     const double step_y = 0.5 * stance_time * (step_vy + step_wz * hx);
-    double fx = 0, fy = 0, fz = -(height_ + kHipZ - kFootRadius);
+    double fx = 0, fy = 0, fz = -(height_ + hz - geometry.foot_radius);
     if (walking_) {
       // Diagonal pairs: FR with RL, FL with RR, half a cycle apart.
       const double phase = std::fmod(phase_ + (leg == 0 || leg == 3 ? 0.0 : 0.5), 1.0);
@@ -190,16 +200,16 @@ void TrotController::Step(double period) {
     // low side's lengthened.
     fz += kLevel * ((body.roll - roll_) * hy - (body.pitch - pitch_) * hx);
     // The commanded attitude: the feet's places turned into the frame of the posed trunk.
-    std::array<double, 3> foot = Posed(roll_, pitch_, yaw_, {hx + fx, hy + fy, kHipZ + fz});
+    std::array<double, 3> foot = Posed(roll_, pitch_, yaw_, {hx + fx, hy + fy, hz + fz});
     foot[0] -= hx;
     foot[1] -= hy;
-    foot[2] -= kHipZ;
-    const std::array<double, 3> q = Inverse(foot);
+    foot[2] -= hz;
+    const std::array<double, 3> q = LegAngles(geometry, foot);
     // Legs on the ground carry the weight: their push is fed forward, the gains only correct.
     std::array<double, 3> push{};
     if (stance[leg]) {
-      push =
-          PushTorques(q, Untilt(body.roll, body.pitch, {0.0, 0.0, -rise * weight / stance_legs}));
+      push = PushTorques(geometry, q,
+                         Untilt(body.roll, body.pitch, {0.0, 0.0, -rise * weight / stance_legs}));
     }
     for (int j = 0; j < 3; ++j) {
       MotorTarget& t = targets[3 * leg + j];
@@ -213,45 +223,19 @@ void TrotController::Step(double period) {
       last_[3 * leg + j] = target;
     }
   }
-  robot_.SetTargets(targets);
-  robot_.Step();
+  robot_->Command(targets);
+  robot_->Step();
   time_s_ += period;
 }
 
 void TrotController::Fill(TORVANE::HighState& out) const {
-  std::memset(&out, 0, sizeof out);
-  TORVANE::LowState_refine raw;
-  robot_.Fill(raw);
-  TORVANE::LowState low;
-  TORVANE::refineState(low, raw);
+  robot_->Fill(out);
   out.head = TORVANE::HEAD;
   out.levelFlag = TORVANE::HIGH_LEVEL_FLAG;
-  out.imu = low.imu;
-  out.motorState = low.motorState;
-  out.bms = low.bms;
-  out.footForce = low.footForce;
-  out.footForceEst = low.footForceEst;
-  const BodySample body = robot_.Body();
-  const double c = std::cos(body.yaw), s = std::sin(body.yaw);
   out.mode = cmd_.mode;
   out.gaitType = cmd_.gaitType;
   out.progress = static_cast<float>(std::min(1.0, time_s_ / kStandUp));
   out.footRaiseHeight = static_cast<float>(kFootRaise);
-  out.position = {static_cast<float>(body.x), static_cast<float>(body.y),
-                  static_cast<float>(body.z)};
-  out.bodyHeight = static_cast<float>(body.z);
-  // Velocity in the trunk's heading frame, as commanded.
-  out.velocity = {static_cast<float>(c * body.vx + s * body.vy),
-                  static_cast<float>(-s * body.vx + c * body.vy), static_cast<float>(body.vz)};
-  out.yawSpeed = static_cast<float>(body.yaw_rate);
-  out.rangeObstacle = {5.0f, 5.0f, 5.0f, 5.0f};
-  for (int leg = 0; leg < 4; ++leg) {
-    const std::array<double, 3> p = robot_.FootInBody(leg), v = robot_.FootVelocityInBody(leg);
-    out.footPosition2Body[leg] = {static_cast<float>(p[0]), static_cast<float>(p[1]),
-                                  static_cast<float>(p[2])};
-    out.footSpeed2Body[leg] = {static_cast<float>(v[0]), static_cast<float>(v[1]),
-                               static_cast<float>(v[2])};
-  }
   out.wirelessRemote = cmd_.wirelessRemote;
 }
 

@@ -36,10 +36,21 @@ void SleepUntil(double deadline) {
 Emulator::Emulator(const Options& options)
     : options_(options),
       period_(1.0 / options.rate_hz),
-      legs_(options.model),
       faults_(options.faults, options.seed),
       rejections_(options.high_level),
       image_(options.high_level ? sizeof(TORVANE::HighState) : sizeof(TORVANE::LowState_refine)) {}
+
+bool Emulator::Prepare() {
+  std::string error;
+  if (ChooseModel(options_, period_, model_, error) && !options_.log_path.empty()) {
+    log_.Open(options_.log_path, error);
+  }
+  if (!error.empty()) {
+    std::fprintf(stderr, "torvane-sim: %s\n", error.c_str());
+    return false;
+  }
+  return true;
+}
 
 bool Emulator::Listen() {
   const bool high = options_.high_level;
@@ -97,23 +108,15 @@ void Emulator::TakeCommand() {
   const int result = udp_->Recv();
   if (result == 0) {
     ++commands_;
-    if (options_.high_level) {
+    if (model_.high) {
       TORVANE::HighCmd cmd;
       udp_->GetRecv(reinterpret_cast<char*>(&cmd));
-      if (trot_) {
-        trot_->Command(cmd);
-      } else {
-        body_.Command(cmd);
-      }
+      model_.high->Command(cmd);
       command_digest_ = Fnv1a(&cmd, sizeof cmd);
     } else {
       TORVANE::LowCmd_refine cmd;
       udp_->GetRecv(reinterpret_cast<char*>(&cmd));
-      if (physics_) {
-        physics_->Command(cmd);
-      } else {
-        legs_.Command(cmd);
-      }
+      model_.low->Command(LegTargets(cmd));
       command_digest_ = Fnv1a(&cmd, sizeof cmd);
     }
     if (options_.lockstep) {
@@ -130,35 +133,23 @@ void Emulator::TakeCommand() {
 }
 
 void Emulator::Step() {
-  if (trot_) {
-    trot_->Step(period_);
-  } else if (options_.high_level) {
-    body_.Step(period_);
-  } else if (physics_) {
-    physics_->Step();
+  if (model_.high) {
+    model_.high->Step();
   } else {
-    legs_.Step(period_);
+    model_.low->Step();
   }
-  if (log_.is_open()) LogMotion();
+  if (log_.is_open()) log_.Write(model_.high ? model_.high->Motion() : model_.low->Motion());
 }
 
 void Emulator::Answer() {
   const int length = static_cast<int>(image_.size());
-  if (options_.high_level) {
+  if (model_.high) {
     TORVANE::HighState state;
-    if (trot_) {
-      trot_->Fill(state);
-    } else {
-      body_.Fill(state);
-    }
+    model_.high->Fill(state);
     std::memcpy(image_.data(), &state, sizeof state);
   } else {
     TORVANE::LowState_refine state;
-    if (physics_) {
-      physics_->Fill(state);
-    } else {
-      legs_.Fill(state);
-    }
+    model_.low->Fill(state);
     std::memcpy(image_.data(), &state, sizeof state);
   }
   // A controller numbers its state datagrams (SN[0]), so that a capture shows losses and repeats.

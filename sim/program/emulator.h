@@ -1,16 +1,13 @@
 // The emulated controller: a server endpoint of the SDK that learns its client from the first
-// command, the model of the chosen level, and the fault injection on what it sends back.
+// command, the robot model chosen at start, and the fault injection on what it sends back.
 #pragma once
 
 #include <csignal>
 #include <memory>
 #include <vector>
 
-#include "models/body_model.h"
-#include "models/leg_model.h"
-#include "models/physics_model.h"
-#include "models/trot_controller.h"
 #include "program/faults.h"
+#include "program/model_choice.h"
 #include "program/motion_log.h"
 #include "program/options.h"
 #include "program/rejections.h"
@@ -26,24 +23,19 @@ class Emulator {
   int Run(const volatile std::sig_atomic_t& stop);
 
  private:
-  bool Prepare();  // loads the physics model and opens the log, as the options ask
+  bool Prepare();  // chooses the robot model and opens the log, as the options ask
   bool Listen();
   void TakeCommand();
   bool RefuseBadCommand();  // takes the next queued datagram off the socket if it is no command
-  void Step();              // the model of the level, one period on
+  void Step();              // the robot model, one period on
   void Answer();
   void PrintTally() const;
-  void LogMotion();
 
   Options options_;
   double period_;
   std::unique_ptr<TORVANE::UDP> udp_;
-  LegModel legs_;
-  BodyModel body_;
-  std::unique_ptr<PhysicsModel> physics_;  // in place of legs_ when set
-  std::unique_ptr<TrotController> trot_;   // drives physics_ in place of body_ when set
+  ChosenModel model_;  // of the options' level
   MotionLog log_;
-  double body_time_ = 0;  // [s] simulated, for the log of the simple models
   FaultInjector faults_;
   RejectionLog rejections_;
   std::vector<uint8_t> image_;

@@ -4,17 +4,12 @@
 // targets [rad], foot forces [N]. A value the running model does not know is left empty.
 #pragma once
 
-#include <array>
 #include <cstdio>
 #include <string>
 
-namespace torvane_sim {
+#include "models/motion_row.h"
 
-struct MotionRow {
-  double t = 0, x = 0, y = 0, z = 0, yaw = 0;
-  std::array<double, 12> q{}, q_ref{};
-  std::array<double, 4> force{};
-};
+namespace torvane_sim {
 
 class MotionLog {
  public:

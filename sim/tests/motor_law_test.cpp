@@ -66,7 +66,7 @@ TEST(MotorLaw, TargetOfUnscalesThePackedCommand) {
 // NaN for good, and every state after it carried them.
 TEST(MotorLaw, PlainJointModelStaysFiniteUnderTargetsThatAreNotNumbers) {
   testing::internal::CaptureStdout();  // the guard's table prints on construction
-  LegModel legs(TORVANE::LeggedType::Zorvan);
+  LegModel legs(TORVANE::LeggedType::Zorvan, 0.002);
   testing::internal::GetCapturedStdout();
   TORVANE::LowCmd_refine cmd{};
   for (int j = 0; j < 12; ++j) {
@@ -77,8 +77,8 @@ TEST(MotorLaw, PlainJointModelStaysFiniteUnderTargetsThatAreNotNumbers) {
     m.Kp = 640;
     m.Kd = 32;
   }
-  legs.Command(cmd);
-  for (int i = 0; i < 100; ++i) legs.Step(0.002);
+  legs.Command(LegTargets(cmd));
+  for (int i = 0; i < 100; ++i) legs.Step();
   TORVANE::LowState_refine state;
   legs.Fill(state);
   for (int j = 0; j < 12; ++j) {
