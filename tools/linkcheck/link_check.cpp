@@ -14,7 +14,7 @@ namespace {
 
 constexpr double kQuiet = 0.02;    // [s] without a datagram: the first answers are all in
 constexpr double kQuietMax = 0.2;  // [s] at most, for a robot that streams on its own
-constexpr float kDamping = 3;  // [N m s/rad] the low level's only gain: no stiffness, no torque
+constexpr float kDamping = 3;      // [N m s/rad] the low level's only gain: no stiffness, no torque
 
 double Now() {
   timespec t{};

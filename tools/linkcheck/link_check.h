@@ -28,10 +28,10 @@ struct Measurement {
   uint64_t numbering_gaps = 0;  // states missing between the numbers seen
   uint64_t crc_errors = 0;      // datagrams with a bad checksum
   uint64_t send_errors = 0;
-  uint64_t overruns = 0;              // deadlines passed before the loop got to them
-  double longest_gap_s = 0.0;         // [s] longest time without a valid state
-  std::vector<double> rtt_s;          // [s] command sent to the next valid state, per state
-  std::vector<double> period_error_s; // [s] wake-up after the deadline, per cycle
+  uint64_t overruns = 0;               // deadlines passed before the loop got to them
+  double longest_gap_s = 0.0;          // [s] longest time without a valid state
+  std::vector<double> rtt_s;           // [s] command sent to the next valid state, per state
+  std::vector<double> period_error_s;  // [s] wake-up after the deadline, per cycle
 };
 
 // Runs the check; stops early (keeping what was measured) once `stop` is set.

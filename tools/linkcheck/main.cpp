@@ -20,7 +20,9 @@ namespace {
 using torvane_linkcheck::CheckOptions;
 
 volatile std::sig_atomic_t g_stop = 0;
-void OnSignal(int signal) { g_stop = signal; }
+void OnSignal(int signal) {
+  g_stop = signal;
+}
 
 const char kHelp[] =
     "usage: torvane-linkcheck [--level high|low] [--robot A] [--port P] [options]\n"
@@ -122,18 +124,19 @@ int main(int argc, char** argv) {
     std::printf("torvane-linkcheck: --realtime: not allowed here; measuring without it\n");
   }
   const torvane_linkcheck::HostReport host = torvane_linkcheck::ReadHost();
-  std::printf("torvane-linkcheck: %s level, %s:%u, %g Hz for %g s\n",
-              o.high_level ? "high" : "low", o.robot.c_str(), static_cast<unsigned>(o.port),
-              o.rate_hz, o.seconds);
-  std::printf("host          kernel %s real-time preemption; loop thread %s, priority %d; "
-              "memory %s\n",
-              host.realtime_kernel ? "with" : "without", host.policy.c_str(), host.priority,
-              host.memory_locked ? "locked" : "not locked");
+  std::printf("torvane-linkcheck: %s level, %s:%u, %g Hz for %g s\n", o.high_level ? "high" : "low",
+              o.robot.c_str(), static_cast<unsigned>(o.port), o.rate_hz, o.seconds);
+  std::printf(
+      "host          kernel %s real-time preemption; loop thread %s, priority %d; "
+      "memory %s\n",
+      host.realtime_kernel ? "with" : "without", host.policy.c_str(), host.priority,
+      host.memory_locked ? "locked" : "not locked");
   if (o.high_level) {
     std::printf("commands      mode 0 (stand), zero velocity\n");
   } else {
-    std::printf("commands      damping only, zero stiffness: the robot should be lying down or "
-                "hung up\n");
+    std::printf(
+        "commands      damping only, zero stiffness: the robot should be lying down or "
+        "hung up\n");
   }
   std::fflush(stdout);
 

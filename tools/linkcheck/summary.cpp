@@ -34,9 +34,9 @@ bool RealtimePolicy(const std::string& policy) {
 
 void Judge(Summary& s, double period_us) {
   const double overrun_share =
-      s.states_expected == 0 ? 0.0
-                             : static_cast<double>(s.overruns) /
-                                   static_cast<double>(s.states_expected + s.overruns);
+      s.states_expected == 0
+          ? 0.0
+          : static_cast<double>(s.overruns) / static_cast<double>(s.states_expected + s.overruns);
   const bool late = s.rtt_us.p99 > period_us;
   const bool unsteady = s.period_error_us.p99 > period_us / 4;
   if (s.states_received == 0) {
@@ -44,12 +44,14 @@ void Judge(Summary& s, double period_us) {
     s.sentence = "no valid state arrived: nothing answered at this address, port and level";
   } else if (s.success_rate < kInsufficientRate) {
     s.verdict = "insufficient";
-    s.sentence = "many states were lost: this set-up is probably not sufficient for a control "
-                 "loop at this rate";
+    s.sentence =
+        "many states were lost: this set-up is probably not sufficient for a control "
+        "loop at this rate";
   } else if (overrun_share > kOverrunShare || s.period_error_us.p99 >= period_us) {
     s.verdict = "insufficient";
-    s.sentence = "the loop does not keep its period here: this set-up is probably not "
-                 "sufficient for a control loop at this rate";
+    s.sentence =
+        "the loop does not keep its period here: this set-up is probably not "
+        "sufficient for a control loop at this rate";
   } else if (s.success_rate < kManyLostRate) {
     s.verdict = "poor";
     s.sentence = "many states were lost";
@@ -68,8 +70,9 @@ void Judge(Summary& s, double period_us) {
   if (s.verdict == "good") return;
 
   if (s.states_received == 0) {
-    s.causes.push_back("the robot (or torvane-sim) is not running, runs at the other level, or "
-                       "listens on another port");
+    s.causes.push_back(
+        "the robot (or torvane-sim) is not running, runs at the other level, or "
+        "listens on another port");
     s.causes.push_back("another client holds the robot: it answers one client at a time");
     return;
   }
@@ -79,8 +82,9 @@ void Judge(Summary& s, double period_us) {
   }
   if (s.crc_errors > 0) s.causes.push_back("damaged datagrams: a bad cable or connector");
   if (!s.host.realtime_kernel) {
-    s.causes.push_back("a kernel without real-time preemption (PREEMPT_RT): wake-ups come late "
-                       "under load");
+    s.causes.push_back(
+        "a kernel without real-time preemption (PREEMPT_RT): wake-ups come late "
+        "under load");
   }
   if (!RealtimePolicy(s.host.policy)) {
     s.causes.push_back("the loop runs under " + s.host.policy +
@@ -116,9 +120,9 @@ Summary Summarise(const CheckOptions& options, const Measurement& m, const HostR
   s.states_received = std::min(m.states, m.commands);
   s.lost = m.commands - s.states_received;
   s.repeats = m.repeats;
-  s.success_rate = m.commands == 0 ? 0.0
-                                   : static_cast<double>(s.states_received) /
-                                         static_cast<double>(m.commands);
+  s.success_rate = m.commands == 0
+                       ? 0.0
+                       : static_cast<double>(s.states_received) / static_cast<double>(m.commands);
   s.longest_gap_ms = m.contact ? m.longest_gap_s * 1e3 : options.wait_s * 1e3;
   s.rtt_us = SpreadOf(m.rtt_s, 1e6);
   s.period_error_us = SpreadOf(m.period_error_s, 1e6);
@@ -161,17 +165,17 @@ std::string Json(const Summary& s) {
          Format("\"lost\": %llu, \"repeats\": %llu, \"longest_gap_ms\": %.3f, ",
                 static_cast<unsigned long long>(s.lost), static_cast<unsigned long long>(s.repeats),
                 s.longest_gap_ms) +
-         "\"rtt_us\": " + spread(s.rtt_us) + ", \"period_error_us\": " +
-         spread(s.period_error_us) +
+         "\"rtt_us\": " + spread(s.rtt_us) + ", \"period_error_us\": " + spread(s.period_error_us) +
          Format(", \"overruns\": %llu, \"crc_errors\": %llu, ",
                 static_cast<unsigned long long>(s.overruns),
                 static_cast<unsigned long long>(s.crc_errors)) +
-         "\"verdict\": " + Quoted(s.verdict) + ", \"sufficient\": " +
-         (s.sufficient ? "true" : "false") + ", \"causes\": " + causes +
-         Format(", \"realtime_kernel\": %s, \"policy\": %s, \"priority\": %d, "
-                "\"memory_locked\": %s}",
-                s.host.realtime_kernel ? "true" : "false", Quoted(s.host.policy).c_str(),
-                s.host.priority, s.host.memory_locked ? "true" : "false");
+         "\"verdict\": " + Quoted(s.verdict) +
+         ", \"sufficient\": " + (s.sufficient ? "true" : "false") + ", \"causes\": " + causes +
+         Format(
+             ", \"realtime_kernel\": %s, \"policy\": %s, \"priority\": %d, "
+             "\"memory_locked\": %s}",
+             s.host.realtime_kernel ? "true" : "false", Quoted(s.host.policy).c_str(),
+             s.host.priority, s.host.memory_locked ? "true" : "false");
 }
 
 }  // namespace torvane_linkcheck
