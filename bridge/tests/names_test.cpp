@@ -130,3 +130,17 @@ TEST(BridgeOptions, BadInputIsRefused) {
   Options o;
   EXPECT_EQ(Parse({"--level", "low"}, "abc", o), 2);
 }
+
+// Regression: an unknown option was taken for one missing its value ("missing value for:
+// --bogus"), and the bridge's words drifted from the emulator's.
+TEST(BridgeOptions, AnUnknownOptionIsNamedSo) {
+  Options o;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Parse({"--level", "high", "--bogus"}, nullptr, o), 2);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "torvane-bridge: unknown option: --bogus (see torvane-bridge --help)\n");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Parse({"--level", "high", "--robot-port", "+8082"}, nullptr, o), 2);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "torvane-bridge: not a port (1..65535): +8082 (see torvane-bridge --help)\n");
+}

@@ -18,13 +18,15 @@
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <torvane/torvane.h>
+
+#include "command_line/command_line.h"
 
 namespace example {
 
@@ -77,77 +79,30 @@ struct Options {
   double wait = kFirstStateS;  // [s] for the first valid state
 };
 
-inline bool ParsePort(const char* text, uint16_t& out) {
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || v < 1 || v > 65535) return false;
-  out = static_cast<uint16_t>(v);
-  return true;
-}
-
 // Reads --robot A, --port P, --local-port L, --wait S (or the older positional form: [robot]
-// [port]) and
-// whatever `own(name, value)` accepts (it returns false for a bad value, says nothing). Returns
-// 0 to run, 1 after printing the help (exit 0), 2 after printing what is wrong and the usage.
-template <typename Own>
-int ParseArgs(int argc, char** argv, Options& o, const char* usage, const char* help, Own own) {
-  int positional = 0;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      std::printf("usage: %s %s\n%s", g_program, usage, help);
-      return 1;
-    }
-    bool ok = true;
-    if (std::strncmp(arg, "--", 2) == 0) {
-      const bool known = std::strcmp(arg, "--robot") == 0 || std::strcmp(arg, "--port") == 0 ||
-                         std::strcmp(arg, "--local-port") == 0 || std::strcmp(arg, "--wait") == 0 ||
-                         own(arg, nullptr);
-      if (!known) {
-        Say("unknown option %s\nusage: %s %s", arg, g_program, usage);
-        return 2;
-      }
-      if (i + 1 >= argc) {
-        Say("%s needs a value\nusage: %s %s", arg, g_program, usage);
-        return 2;
-      }
-      const char* value = argv[++i];
-      if (std::strcmp(arg, "--robot") == 0) {
-        in_addr a{};
-        ok = inet_pton(AF_INET, value, &a) == 1;
-        if (ok) o.robot = value;
-      } else if (std::strcmp(arg, "--port") == 0) {
-        ok = ParsePort(value, o.port);
-      } else if (std::strcmp(arg, "--local-port") == 0) {
-        ok = ParsePort(value, o.local_port);
-      } else if (std::strcmp(arg, "--wait") == 0) {
-        char* end = nullptr;
-        o.wait = std::strtod(value, &end);
-        ok = end != value && *end == '\0' && o.wait > 0 && o.wait <= 3600;
-      } else {
-        ok = own(arg, value);
-      }
-      if (!ok) {
-        Say("bad value for %s: %s\nusage: %s %s", arg, value, g_program, usage);
-        return 2;
-      }
-    } else if (positional == 0) {
-      in_addr a{};
-      if (inet_pton(AF_INET, arg, &a) != 1) {
-        Say("not an IPv4 address: %s\nusage: %s %s", arg, g_program, usage);
-        return 2;
-      }
-      o.robot = arg;
-      ++positional;
-    } else if (positional == 1 && ParsePort(arg, o.port)) {
-      ++positional;
-    } else {
-      Say("unexpected argument %s\nusage: %s %s", arg, g_program, usage);
-      return 2;
-    }
-  }
-  return 0;
+// [port]) and the example's own rows. `level` ("low", "high") is said in the help of --port.
+// Returns 0 to run, 1 after printing the help (exit 0), 2 after one line saying what is wrong,
+// with the usage (exit 2).
+inline int ParseArgs(int argc, char** argv, Options& o, const char* level, const char* usage,
+                     const char* description, std::vector<torvane_cli::Option> own) {
+  using namespace torvane_cli;
+  const std::string port_help =
+      "robot's " + std::string(level) + "-level port (default " + std::to_string(o.port) + ")";
+  const std::string local_help =
+      "this program's port (default " + std::to_string(o.local_port) + ")";
+  std::vector<Option> rows = {
+      Address("--robot", "A", "robot address (default 127.0.0.1)", o.robot),
+      Port("--port", "P", port_help.c_str(), o.port),
+      Port("--local-port", "L", local_help.c_str(), o.local_port),
+      Decimal("--wait", "S", "seconds to wait for the first valid state (default 1.5)",
+              AboveAtMost(0, 3600, "s"), o.wait),
+  };
+  rows.insert(rows.end(), own.begin(), own.end());
+  rows.push_back(Positional(Address("ROBOT", nullptr, nullptr, o.robot)));
+  rows.push_back(Positional(Port("PORT", nullptr, nullptr, o.port)));
+  const std::string tail = std::string(" (usage: ") + g_program + " " + usage + ")";
+  CommandLine cli({g_program, usage, description, 18, tail}, std::move(rows));
+  return cli.Parse(argc, argv);
 }
 
 // Refuses a local port that another program holds: the SDK would report the failed bind and go

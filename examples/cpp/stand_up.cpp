@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "command_line/robot_models.h"
 #include "example_link.h"
 
 using namespace TORVANE;
@@ -29,13 +30,12 @@ const char* const kJoints[] = {"hip", "thigh", "calf"};
 
 const char kUsage[] =
     "[--robot A] [--port P] [--local-port L] [--wait S] [--model zorvan|pellix|tamrin|vesko]";
-const char kHelp[] =
-    "Stands the robot up at the low level with the safety guard on every cycle.\n"
-    "  --robot A       robot address (default 127.0.0.1)\n"
-    "  --port P        robot's low-level port (default 8083)\n"
-    "  --local-port L  this program's port (default 8086)\n"
-    "  --wait S        seconds to wait for the first valid state (default 1.5)\n"
-    "  --model NAME    robot model, for the guard's joint ranges (default zorvan)\n";
+const char kDescription[] =
+    "Stands the robot up at the low level with the safety guard on every cycle.\n";
+
+static_assert(torvane_cli::ModelsNumberedAs({LeggedType::Zorvan, LeggedType::Pellix,
+                                             LeggedType::Tamrin, LeggedType::Vesko}),
+              "the command line's model numbers are the SDK's LeggedType");
 
 using LowLink = example::Link<LowCmd, LowState>;
 
@@ -85,18 +85,8 @@ int main(int argc, char** argv) {
   options.local_port = 8086;
   LeggedType model = LeggedType::Zorvan;
   const int parsed = example::ParseArgs(
-      argc, argv, options, kUsage, kHelp, [&](const char* name, const char* value) {
-        if (std::strcmp(name, "--model") != 0) return false;
-        if (value == nullptr) return true;
-        static const char* const names[] = {"zorvan", "pellix", "tamrin", "vesko"};
-        for (int k = 0; k < 4; ++k) {
-          if (std::strcmp(value, names[k]) == 0) {
-            model = static_cast<LeggedType>(k);
-            return true;
-          }
-        }
-        return false;
-      });
+      argc, argv, options, "low", kUsage, kDescription,
+      {torvane_cli::Model("robot model, for the guard's joint ranges (default zorvan)", model)});
   if (parsed == 1) return 0;
   if (parsed != 0) return example::kUsage;
   if (!example::LocalPortFree(options.local_port)) return example::kFailed;

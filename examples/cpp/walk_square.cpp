@@ -28,13 +28,8 @@ constexpr double kSettleS = 0.3;               // [s] standing before a corner i
 constexpr uint8_t kWalk = 2, kStand = 1;       // HighCmd.mode
 
 const char kUsage[] = "[--robot A] [--port P] [--local-port L] [--wait S] [--side M]";
-const char kHelp[] =
-    "Walks a square at the high level, closed on the reported position and heading.\n"
-    "  --robot A       robot address (default 127.0.0.1)\n"
-    "  --port P        robot's high-level port (default 8082)\n"
-    "  --local-port L  this program's port (default 8085)\n"
-    "  --wait S        seconds to wait for the first valid state (default 1.5)\n"
-    "  --side M        side of the square in metres, 0.1 to 5 (default 1)\n";
+const char kDescription[] =
+    "Walks a square at the high level, closed on the reported position and heading.\n";
 
 using HighLink = example::Link<HighCmd, HighState>;
 
@@ -139,13 +134,9 @@ int main(int argc, char** argv) {
   options.local_port = 8085;
   double side = 1.0;
   const int parsed = example::ParseArgs(
-      argc, argv, options, kUsage, kHelp, [&](const char* name, const char* value) {
-        if (std::strcmp(name, "--side") != 0) return false;
-        if (value == nullptr) return true;
-        char* end = nullptr;
-        side = std::strtod(value, &end);
-        return end != value && *end == '\0' && side >= 0.1 && side <= 5.0;
-      });
+      argc, argv, options, "high", kUsage, kDescription,
+      {torvane_cli::Decimal("--side", "M", "side of the square in metres, 0.1 to 5 (default 1)",
+                            torvane_cli::Between(0.1, 5, "m"), side)});
   if (parsed == 1) return 0;
   if (parsed != 0) return example::kUsage;
   if (!example::LocalPortFree(options.local_port)) return example::kFailed;

@@ -1,41 +1,40 @@
 // torvane-linkstat: per-direction statistics of the torvane datagrams in a capture.
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "command_line/command_line.h"
 #include "datagram_kind.h"
 #include "flow_stats.h"
 #include "udp_pcap.h"
 
 namespace {
 
-const char kUsage[] =
-    "usage: torvane-linkstat FILE\n"
+const char kDescription[] =
     "\n"
     "Reads a capture (pcap or pcapng: raw IPv4, Ethernet, Linux cooked or loopback) and reports,\n"
     "per direction of each UDP flow that carries torvane datagrams: datagrams by kind, rate,\n"
     "checksum failures, SN gaps and repeats (over datagrams whose checksum holds) and the\n"
     "spacing of arrivals: interval and jitter (|interval - median|), median, 99th percentile\n"
-    "and maximum.\n";
+    "and maximum.\n"
+    "\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (argc != 2 || argv[1][0] == '-') {
-    std::fputs("torvane-linkstat: give one capture file (see torvane-linkstat --help)\n", stderr);
-    return 2;
-  }
+  std::string file;
+  torvane_cli::CommandLine cli(
+      {"torvane-linkstat", "FILE", kDescription, 0, " (see torvane-linkstat --help)"},
+      {torvane_cli::Required(
+          torvane_cli::Positional(torvane_cli::Text("FILE", nullptr, nullptr, file)))});
+  const int parsed = cli.Parse(argc, argv);
+  if (parsed != torvane_cli::kRun) return parsed == torvane_cli::kPrinted ? 0 : 2;
   std::vector<torvane_pcap::Datagram> all;
   std::string error;
-  if (!torvane_pcap::Read(argv[1], all, error)) {
-    std::fprintf(stderr, "torvane-linkstat: cannot read %s: %s\n", argv[1], error.c_str());
+  if (!torvane_pcap::Read(file.c_str(), all, error)) {
+    std::fprintf(stderr, "torvane-linkstat: cannot read %s: %s\n", file.c_str(), error.c_str());
     return 1;
   }
 
@@ -67,7 +66,8 @@ int main(int argc, char** argv) {
                 flows[i].second.Label().c_str(), flows[i].second.Report().c_str());
   }
   if (shown == 0) {
-    std::printf("no torvane datagrams among the %zu UDP datagrams of %s\n", all.size(), argv[1]);
+    std::printf("no torvane datagrams among the %zu UDP datagrams of %s\n", all.size(),
+                file.c_str());
   }
   return 0;
 }

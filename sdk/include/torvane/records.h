@@ -4,6 +4,10 @@
 // sizes and offsets below are part of the protocol. A value-initialised record is all zero bytes.
 // Fields inside a packed record may sit at odd addresses; copy them by value, never keep a pointer
 // or reference to a multi-byte field.
+//
+// Units are the robot controller's, as torvane-sim fills the fields; the SDK reads only the frame
+// header, the checksum and (in the guard) q, dq and tauEst, and carries the rest unchanged.
+// "robot's own" marks a value whose meaning and unit only the robot's controller defines.
 #pragma once
 
 #include <array>
@@ -32,163 +36,164 @@ constexpr float VELOCITY_STOP = 16000.0f;       // bits 0x467A0000
 
 #pragma pack(push, 1)
 
+// A point or vector, in the unit of the field that holds it ([m] or [m/s]).
 struct Cartesian {
-  float x;
-  float y;
-  float z;
+  float x;  // [m] or [m/s]
+  float y;  // [m] or [m/s]
+  float z;  // [m] or [m/s]
 };
 
 struct LED {
-  uint8_t r;
-  uint8_t g;
-  uint8_t b;
+  uint8_t r;  // 0-255, no unit
+  uint8_t g;  // 0-255, no unit
+  uint8_t b;  // 0-255, no unit
 };
 
 struct IMU {
-  std::array<float, 4> quaternion;
-  std::array<float, 3> gyroscope;
-  std::array<float, 3> accelerometer;
-  std::array<float, 3> rpy;
-  int8_t temperature;
+  std::array<float, 4> quaternion;     // w, x, y, z; no unit
+  std::array<float, 3> gyroscope;      // [rad/s] about x, y, z
+  std::array<float, 3> accelerometer;  // [m/s²] along x, y, z
+  std::array<float, 3> rpy;            // [rad] roll, pitch, yaw
+  int8_t temperature;                  // [°C]
 };
 
 struct MotorCmd {
-  uint8_t mode;  // 10 after InitCmdData; 0 switches the motor off
-  float q;       // target position [rad]
-  float dq;      // target velocity [rad/s]
-  float tau;     // feed-forward torque [N m]
-  float Kp;
-  float Kd;
-  std::array<uint32_t, 3> reserve;
+  uint8_t mode;                     // 10 after InitCmdData; 0 switches the motor off
+  float q;                          // target position [rad]
+  float dq;                         // target velocity [rad/s]
+  float tau;                        // feed-forward torque [N m]; steps of 1/256 N m on the wire
+  float Kp;                         // stiffness [N m/rad]; steps of 1/32 on the wire, below 1024
+  float Kd;                         // damping [N m s/rad]; steps of 1/16 on the wire, below 2048
+  std::array<uint32_t, 3> reserve;  // carried unchanged
 };
 
 struct MotorState {
-  uint8_t mode;
-  float q;  // [rad]
-  float dq;
-  float ddq;
-  float tauEst;
-  float q_raw;
-  float dq_raw;
-  float ddq_raw;
-  int8_t temperature;
-  std::array<uint32_t, 2> reserve;
+  uint8_t mode;                     // the motor's mode: 10 driven, 0 off
+  float q;                          // position [rad]
+  float dq;                         // velocity [rad/s]
+  float ddq;                        // acceleration [rad/s²]; whole numbers at the low level
+  float tauEst;                     // estimated torque [N m]; steps of 1/256 N m at the low level
+  float q_raw;                      // [rad], before the robot's own filtering
+  float dq_raw;                     // [rad/s], before the robot's own filtering
+  float ddq_raw;                    // [rad/s²], before the robot's own filtering
+  int8_t temperature;               // [°C]
+  std::array<uint32_t, 2> reserve;  // carried unchanged
 };
 
 struct BmsCmd {
-  uint8_t off;
-  std::array<uint8_t, 3> reserve;
+  uint8_t off;                     // battery switch-off byte, robot's own
+  std::array<uint8_t, 3> reserve;  // carried unchanged
 };
 
 struct BmsState {
-  uint8_t version_h;
-  uint8_t version_l;
-  uint8_t bms_status;
-  uint8_t SOC;
-  int32_t current;
-  uint16_t cycle;
-  std::array<int8_t, 2> BQ_NTC;
-  std::array<int8_t, 2> MCU_NTC;
-  std::array<uint16_t, 10> cell_vol;
+  uint8_t version_h;                  // battery management version, high part; no unit
+  uint8_t version_l;                  // battery management version, low part; no unit
+  uint8_t bms_status;                 // status byte, robot's own
+  uint8_t SOC;                        // state of charge [%]
+  int32_t current;                    // [mA], negative while discharging
+  uint16_t cycle;                     // charge cycles, a count
+  std::array<int8_t, 2> BQ_NTC;       // battery temperatures [°C]
+  std::array<int8_t, 2> MCU_NTC;      // battery controller temperatures [°C]
+  std::array<uint16_t, 10> cell_vol;  // cell voltages [mV]; steps of 32 mV at the low level
 };
 
 // Each frame record starts with the same 22-byte header (head .. bandWidth) and ends with
 // reserve and crc; crc is always the last four bytes.
 
 struct HighCmd {
-  std::array<uint8_t, 2> head;
-  uint8_t levelFlag;
-  uint8_t frameReserve;
-  std::array<uint32_t, 2> SN;
-  std::array<uint32_t, 2> version;
-  uint16_t bandWidth;
-  uint8_t mode;
-  uint8_t gaitType;
-  uint8_t speedLevel;
-  float footRaiseHeight;
-  float bodyHeight;
-  std::array<float, 2> position;
-  std::array<float, 3> euler;
-  std::array<float, 2> velocity;
-  float yawSpeed;
-  BmsCmd bms;
-  std::array<LED, 4> led;
-  std::array<uint8_t, 40> wirelessRemote;
-  uint32_t reserve;
-  uint32_t crc;  // covers bytes 0-123; byte 124 is covered by nothing
+  std::array<uint8_t, 2> head;             // 0xFE 0xEF (HEAD)
+  uint8_t levelFlag;                       // HIGH_LEVEL_FLAG or LOW_LEVEL_FLAG
+  uint8_t frameReserve;                    // reserved
+  std::array<uint32_t, 2> SN;              // serial-number words, robot's own, carried unchanged
+  std::array<uint32_t, 2> version;         // robot's own, carried unchanged
+  uint16_t bandWidth;                      // robot's own, carried unchanged
+  uint8_t mode;                            // robot's own; torvane-sim: 2 walks, any other stands
+  uint8_t gaitType;                        // robot's own
+  uint8_t speedLevel;                      // robot's own
+  float footRaiseHeight;                   // [m], offset from the robot's default
+  float bodyHeight;                        // [m], offset from the robot's default
+  std::array<float, 2> position;           // target x, y [m]
+  std::array<float, 3> euler;              // attitude target roll, pitch, yaw [rad]
+  std::array<float, 2> velocity;           // forward, sideways in the body frame [m/s]
+  float yawSpeed;                          // [rad/s], positive turns left
+  BmsCmd bms;                              // battery command
+  std::array<LED, 4> led;                  // four colours
+  std::array<uint8_t, 40> wirelessRemote;  // raw remote bytes, robot's own
+  uint32_t reserve;                        // reserved
+  uint32_t crc;                            // covers bytes 0-123; byte 124 is covered by nothing
 };
 
 struct HighState {
-  std::array<uint8_t, 2> head;
-  uint8_t levelFlag;
-  uint8_t frameReserve;
-  std::array<uint32_t, 2> SN;
-  std::array<uint32_t, 2> version;
-  uint16_t bandWidth;
-  IMU imu;
-  std::array<MotorState, 20> motorState;
-  BmsState bms;
-  std::array<int16_t, 4> footForce;
-  std::array<int16_t, 4> footForceEst;
-  uint8_t mode;
-  float progress;
-  uint8_t gaitType;
-  float footRaiseHeight;
-  std::array<float, 3> position;
-  float bodyHeight;
-  std::array<float, 3> velocity;
-  float yawSpeed;
-  std::array<float, 4> rangeObstacle;
-  std::array<Cartesian, 4> footPosition2Body;
-  std::array<Cartesian, 4> footSpeed2Body;
-  std::array<uint8_t, 40> wirelessRemote;
-  uint32_t reserve;
+  std::array<uint8_t, 2> head;  // 0xFE 0xEF (HEAD)
+  uint8_t levelFlag;            // HIGH_LEVEL_FLAG or LOW_LEVEL_FLAG
+  uint8_t frameReserve;         // reserved
+  std::array<uint32_t, 2> SN;   // serial-number words, robot's own (torvane-sim counts in SN[0])
+  std::array<uint32_t, 2> version;             // robot's own, carried unchanged
+  uint16_t bandWidth;                          // robot's own, carried unchanged
+  IMU imu;                                     // the body's
+  std::array<MotorState, 20> motorState;       // slot = 3 * leg + joint for 0-11; 12-19 unused
+  BmsState bms;                                // battery state
+  std::array<int16_t, 4> footForce;            // FR, FL, RR, RL; raw, the sensor's own unit
+  std::array<int16_t, 4> footForceEst;         // FR, FL, RR, RL; raw, the sensor's own unit
+  uint8_t mode;                                // robot's own
+  float progress;                              // robot's own, no unit
+  uint8_t gaitType;                            // robot's own
+  float footRaiseHeight;                       // [m]
+  std::array<float, 3> position;               // x, y, z from the start [m]
+  float bodyHeight;                            // [m]
+  std::array<float, 3> velocity;               // forward, sideways, up in the body frame [m/s]
+  float yawSpeed;                              // [rad/s], positive turns left
+  std::array<float, 4> rangeObstacle;          // obstacle distances [m]
+  std::array<Cartesian, 4> footPosition2Body;  // FR, FL, RR, RL relative to the body [m]
+  std::array<Cartesian, 4> footSpeed2Body;     // FR, FL, RR, RL relative to the body [m/s]
+  std::array<uint8_t, 40> wirelessRemote;      // raw remote bytes, robot's own
+  uint32_t reserve;                            // reserved
   uint32_t crc;  // scrambled on the wire; covers bytes 0-1079, bytes 1080-1082 by nothing
 };
 
 struct LowCmd {
-  std::array<uint8_t, 2> head;
-  uint8_t levelFlag;
-  uint8_t frameReserve;
-  std::array<uint32_t, 2> SN;
-  std::array<uint32_t, 2> version;
-  uint16_t bandWidth;
-  std::array<MotorCmd, 20> motorCmd;
-  BmsCmd bms;
-  std::array<uint8_t, 40> wirelessRemote;
-  uint32_t reserve;
-  uint32_t crc;  // never read: the packed form carries its own checksum
+  std::array<uint8_t, 2> head;             // 0xFE 0xEF (HEAD)
+  uint8_t levelFlag;                       // HIGH_LEVEL_FLAG or LOW_LEVEL_FLAG
+  uint8_t frameReserve;                    // reserved
+  std::array<uint32_t, 2> SN;              // serial-number words, robot's own, carried unchanged
+  std::array<uint32_t, 2> version;         // robot's own, carried unchanged
+  uint16_t bandWidth;                      // robot's own, carried unchanged
+  std::array<MotorCmd, 20> motorCmd;       // slot = 3 * leg + joint for 0-11; 12-19 unused
+  BmsCmd bms;                              // battery command
+  std::array<uint8_t, 40> wirelessRemote;  // raw remote bytes, robot's own
+  uint32_t reserve;                        // reserved
+  uint32_t crc;                            // never read: the packed form carries its own checksum
 };
 
 struct LowState {
-  std::array<uint8_t, 2> head;
-  uint8_t levelFlag;
-  uint8_t frameReserve;
-  std::array<uint32_t, 2> SN;
-  std::array<uint32_t, 2> version;
-  uint16_t bandWidth;
-  IMU imu;
-  std::array<MotorState, 20> motorState;
-  BmsState bms;
-  std::array<int16_t, 4> footForce;
-  std::array<int16_t, 4> footForceEst;
-  uint32_t tick;
-  std::array<uint8_t, 40> wirelessRemote;
-  uint32_t reserve;
-  uint32_t crc;  // never written on receiving
+  std::array<uint8_t, 2> head;  // 0xFE 0xEF (HEAD)
+  uint8_t levelFlag;            // HIGH_LEVEL_FLAG or LOW_LEVEL_FLAG
+  uint8_t frameReserve;         // reserved
+  std::array<uint32_t, 2> SN;   // serial-number words, robot's own (torvane-sim counts in SN[0])
+  std::array<uint32_t, 2> version;         // robot's own, carried unchanged
+  uint16_t bandWidth;                      // robot's own, carried unchanged
+  IMU imu;                                 // the body's
+  std::array<MotorState, 20> motorState;   // slot = 3 * leg + joint for 0-11; 12-19 unused
+  BmsState bms;                            // battery state
+  std::array<int16_t, 4> footForce;        // FR, FL, RR, RL; raw, the sensor's own unit
+  std::array<int16_t, 4> footForceEst;     // FR, FL, RR, RL; raw, the sensor's own unit
+  uint32_t tick;                           // controller clock [ms]
+  std::array<uint8_t, 40> wirelessRemote;  // raw remote bytes, robot's own
+  uint32_t reserve;                        // reserved
+  uint32_t crc;                            // never written on receiving
 };
 
 #pragma pack(pop)
 
 // Traffic counters of one endpoint; not a wire record, naturally aligned.
 struct UDPState {
-  uint64_t TotalCount;
-  uint64_t SendCount;
-  uint64_t RecvCount;
-  uint64_t SendError;
-  uint64_t FlagError;
-  uint64_t RecvCRCError;
-  uint64_t RecvLoseError;
+  uint64_t TotalCount;     // never counted; 0
+  uint64_t SendCount;      // sends that reached the socket
+  uint64_t RecvCount;      // valid states published by Recv
+  uint64_t SendError;      // never counted; 0
+  uint64_t FlagError;      // never counted; 0
+  uint64_t RecvCRCError;   // datagrams rejected for their checksum
+  uint64_t RecvLoseError;  // Recv calls that found nothing (or whose timed wait expired)
 };
 
 static_assert(sizeof(Cartesian) == 12, "Cartesian size");

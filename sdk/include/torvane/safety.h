@@ -18,7 +18,7 @@ enum class LeggedType : int32_t {
 };
 
 // value < lower becomes lower, then value > upper becomes upper (so lower > upper gives upper);
-// a NaN stays NaN.
+// a NaN stays NaN. Unit-free: the guard passes joint positions and ranges in [rad].
 void clamp(float& value, float lower, float upper);
 
 class Safety {
@@ -33,7 +33,7 @@ class Safety {
   // switches the twelve leg motors off (mode 0), stays NaN, and is named in one line beginning
   // "Error: "; the other targets are clamped all the same.
   void PositionLimit(LowCmd& cmd);
-  // Sums |tauEst * dq| over the leg joints of `state` against powerLimit * factor / 10 (factor
+  // Sums |tauEst * dq| [W] over the leg joints of `state` against powerLimit * factor / 10 (factor
   // taken within 1..10) with a hysteresis counter: the 6th call over the limit in a row trips,
   // and it keeps tripping until the counter is back at 5. A NaN power counts as over the limit.
   // Returns 1, or -1 after switching the leg motors off and printing "Error: Power Protection.".
@@ -43,15 +43,15 @@ class Safety {
   // switching the leg motors off and printing "Error: Position Protection.".
   int PositionProtect(LowCmd& cmd, LowState& state, double limit);
 
-  int32_t powerLimit;
-  int32_t overPowerCount;
+  int32_t powerLimit;      // [W], 1000: PowerProtect's limit at factor 10
+  int32_t overPowerCount;  // calls, 0..10: up on each call over the limit, down on each below
   // Hip bounds are those of the left legs; the right legs' hip range is [-hipMax, -hipMin].
-  double hipMax;
-  double hipMin;
-  double thighMax;
-  double thighMin;
-  double calfMax;
-  double calfMin;
+  double hipMax;    // [rad]
+  double hipMin;    // [rad]
+  double thighMax;  // [rad]
+  double thighMin;  // [rad]
+  double calfMax;   // [rad]
+  double calfMin;   // [rad]
 
  private:
   struct Range {
