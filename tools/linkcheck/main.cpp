@@ -1,16 +1,12 @@
 // torvane-linkcheck: the first thing to run on a new robot or set-up. Sends commands that move
 // nothing at the loop's rate and says whether the link and this machine keep up with it.
-#include <arpa/inet.h>
-
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include <torvane/environment.h>
 
+#include "command_line/command_line.h"
 #include "host_report.h"
 #include "link_check.h"
 #include "summary.h"
@@ -24,95 +20,43 @@ void OnSignal(int signal) {
   g_stop = signal;
 }
 
-const char kHelp[] =
-    "usage: torvane-linkcheck [--level high|low] [--robot A] [--port P] [options]\n"
+const char kDescription[] =
     "\n"
     "Sends commands that move nothing (high level: mode 0, zero velocity; low level: damping\n"
     "only, zero stiffness) at the loop's rate and reports the states received, the losses, the\n"
     "longest gap, the round trip from a command to the next state, the loop's own period error\n"
     "and a verdict. Exit status 0: the link is sufficient for a loop at this rate; 1: it is not\n"
     "(or nothing answered); 2: a bad command line.\n"
-    "\n"
-    "  --level high|low   protocol level (default high)\n"
-    "  --robot A          the robot's IPv4 address (default 127.0.0.1)\n"
-    "  --port P           the robot's UDP port (default 8082)\n"
-    "  --local-port L     this side's UDP port (default 0: any free port)\n"
-    "  --rate HZ          commands per second, 1..2000 (default 500)\n"
-    "  --seconds S        how long to measure, 0.1..3600 s (default 10)\n"
-    "  --wait S           how long to wait for the first state, 0.1..60 s (default 1.5)\n"
-    "  --realtime         lock memory and run the loop under SCHED_FIFO (needs root)\n"
-    "  --json             end with one line of JSON holding the figures\n";
-
-bool Number(const char* text, double low, double high, double& out) {
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(text, &end);
-  if (errno != 0 || end == text || *end != '\0' || !(v >= low && v <= high)) return false;
-  out = v;
-  return true;
-}
-
-bool Port(const char* text, bool zero, uint16_t& out) {
-  double v = 0;
-  if (text[0] < '0' || text[0] > '9' || std::strspn(text, "0123456789") != std::strlen(text) ||
-      !Number(text, zero ? 0 : 1, 65535, v)) {
-    return false;
-  }
-  out = static_cast<uint16_t>(v);
-  return true;
-}
-
-int Bad(const char* what, const char* value) {
-  std::fprintf(stderr, "torvane-linkcheck: %s: %s (see torvane-linkcheck --help)\n", what, value);
-  return 2;
-}
+    "\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  using namespace torvane_cli;
   CheckOptions o;
   bool json = false, realtime = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kHelp, stdout);
-      return 0;
-    }
-    if (arg == "--json") {
-      json = true;
-      continue;
-    }
-    if (arg == "--realtime") {
-      realtime = true;
-      continue;
-    }
-    if (arg != "--level" && arg != "--robot" && arg != "--port" && arg != "--local-port" &&
-        arg != "--rate" && arg != "--seconds" && arg != "--wait") {
-      return Bad("unknown option", argv[i]);
-    }
-    if (i + 1 >= argc) return Bad("missing value for", argv[i]);
-    const char* value = argv[++i];
-    in_addr address{};
-    if (arg == "--level") {
-      if (std::strcmp(value, "high") != 0 && std::strcmp(value, "low") != 0) {
-        return Bad("--level is high or low, not", value);
-      }
-      o.high_level = std::strcmp(value, "high") == 0;
-    } else if (arg == "--robot") {
-      if (inet_pton(AF_INET, value, &address) != 1) return Bad("not an IPv4 address", value);
-      o.robot = value;
-    } else if (arg == "--port") {
-      if (!Port(value, false, o.port)) return Bad("not a port (1..65535)", value);
-    } else if (arg == "--local-port") {
-      if (!Port(value, true, o.local_port)) return Bad("not a port (0..65535)", value);
-    } else if (arg == "--rate") {
-      if (!Number(value, 1, 2000, o.rate_hz)) return Bad("--rate is 1..2000 Hz, not", value);
-    } else if (arg == "--seconds") {
-      if (!Number(value, 0.1, 3600, o.seconds)) return Bad("--seconds is 0.1..3600, not", value);
-    } else if (arg == "--wait") {
-      if (!Number(value, 0.1, 60, o.wait_s)) return Bad("--wait is 0.1..60, not", value);
-    }
-  }
+  CommandLine cli(
+      {"torvane-linkcheck", "[--level high|low] [--robot A] [--port P] [options]", kDescription, 0,
+       " (see torvane-linkcheck --help)"},
+      {
+          Choice("--level", "high|low", "protocol level (default high)", {{"high", 1}, {"low", 0}},
+                 o.high_level),
+          Address("--robot", "A", "the robot's IPv4 address (default 127.0.0.1)", o.robot),
+          Port("--port", "P", "the robot's UDP port (default 8082)", o.port),
+          Port("--local-port", "L", "this side's UDP port (default 0: any free port)", o.local_port,
+               0),
+          Decimal("--rate", "HZ", "commands per second (default 500)", Between(1, 2000, "Hz"),
+                  o.rate_hz),
+          Decimal("--seconds", "S", "how long to measure (default 10)", Between(0.1, 3600, "s"),
+                  o.seconds),
+          Decimal("--wait", "S", "how long to wait for the first state (default 1.5)",
+                  Between(0.1, 60, "s"), o.wait_s),
+          Flag("--realtime", "lock memory and run the loop under SCHED_FIFO (needs root)",
+               realtime),
+          Flag("--json", "end with one line of JSON holding the figures", json),
+      });
+  const int parsed = cli.Parse(argc, argv);
+  if (parsed != kRun) return parsed == kPrinted ? 0 : 2;
 
   struct sigaction action {};
   action.sa_handler = OnSignal;
