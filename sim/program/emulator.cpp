@@ -105,6 +105,9 @@ void Emulator::TakeCommand() {
   while (RefuseBadCommand()) {
     if (options_.lockstep) return;
   }
+  // In lockstep every command is answered: once the client is known, one datagram a Recv, so
+  // that commands queued while the emulator was held up are not drained over unanswered.
+  if (options_.lockstep) udp_->drainAll = !udp_->connected;
   const int result = udp_->Recv();
   if (result == 0) {
     ++commands_;
