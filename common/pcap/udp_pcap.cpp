@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
 namespace torvane_pcap {
 namespace {
@@ -122,7 +123,14 @@ bool Writer::Open(const std::string& path, std::string& error) {
   sigset_t all, before;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &before);
-  flusher_ = std::thread([this] { FlushEveryHalfSecond(); });
+  try {
+    flusher_ = std::thread([this] { FlushEveryHalfSecond(); });
+  } catch (const std::system_error& e) {
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    Close();
+    error = std::string("cannot start the thread that flushes the capture: ") + e.what();
+    return false;
+  }
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
   return true;
 }
