@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "clock/monotonic_clock.h"
 #include "options.h"
 #include "ros_names.h"
 #include "sensor_msgs.h"
@@ -27,11 +28,7 @@
 
 namespace {
 
-int64_t Now() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
+using torvane_clock::NowNs;
 
 }  // namespace
 
@@ -95,16 +92,16 @@ int main(int argc, char** argv) {
     const uint32_t crc = TORVANE::crc32(reinterpret_cast<const uint32_t*>(image),
                                         TORVANE::covered_words(sizeof image));
     std::memcpy(image + sizeof image - 4, &crc, 4);
-    const int64_t t0 = Now();
+    const int64_t t0 = NowNs();
     sendto(fd, image, sizeof image, 0, reinterpret_cast<sockaddr*>(&bridge), sizeof bridge);
     bool matched = false;
     const int64_t give_up = t0 + (seq <= warmup ? 100 : 500) * 1000000ll;
-    while (!matched && Now() < give_up) {
+    while (!matched && NowNs() < give_up) {
       dds_waitset_wait_until(ws, nullptr, 0, give_up);
       void* buf[16] = {nullptr};
       dds_sample_info_t info[16];
       const int n = dds_take(reader, buf, info, 16, 16);
-      const int64_t t1 = Now();
+      const int64_t t1 = NowNs();
       for (int i = 0; i < n; ++i) {
         const auto* js = static_cast<const sensor_msgs_msg_dds__JointState_*>(buf[i]);
         if (info[i].valid_data && js->position._length > 0 &&
@@ -119,8 +116,8 @@ int main(int argc, char** argv) {
     consecutive_lost = matched ? 0 : consecutive_lost + 1;
     if (consecutive_lost == 50) break;  // no bridge, or it is gone
     // The next state a gap later, give or take half of it, not locked to the bridge's cycle.
-    const int64_t next = Now() + gap_ns / 2 + (seq * 7919 % 1000) * gap_ns / 1000;
-    while (Now() < next) {
+    const int64_t next = NowNs() + gap_ns / 2 + (seq * 7919 % 1000) * gap_ns / 1000;
+    while (NowNs() < next) {
     }
   }
   dds_delete(pp);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <thread>
 
+#include "clock/monotonic_clock.h"
 #include "ros_names.h"
 
 namespace torvane_bridge {
@@ -20,16 +21,11 @@ namespace {
 constexpr int kRecvTimeoutMs = 20;  // the receive thread looks at the stop flag this often
 
 int64_t MonotonicNs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+  return torvane_clock::NowNs();
 }
 
 void SleepUntilNs(int64_t deadline) {
-  timespec t{};
-  t.tv_sec = static_cast<time_t>(deadline / 1000000000);
-  t.tv_nsec = static_cast<long>(deadline % 1000000000);
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
+  while (!torvane_clock::SleepUntilNs(deadline)) {
   }
 }
 

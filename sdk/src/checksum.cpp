@@ -2,7 +2,7 @@
 
 #include "checksum_fold.h"
 #include "checksum_paths.h"
-#include "little_endian.h"
+#include "datagram/little_endian.h"
 
 #include <array>
 #include <atomic>
@@ -21,7 +21,7 @@ namespace TORVANE {
 namespace {
 
 using detail::kPolynomial;
-using detail::LoadLE32;
+using torvane_datagram::LoadLE32;
 constexpr uint32_t kScrambleMask = 0x5B3D7E91u;
 
 // kTable[k][b]: the CRC register after feeding byte b as the top byte followed by k zero bytes.
@@ -237,7 +237,7 @@ void encryptCRC(uint8_t* buf, pthread_mutex_t* lock, uint32_t len) {
   x = byte_swap(x, 1, 2);
   x = byte_swap(x, 0, 3);
   x = byte_swap(x, 0, 2);
-  detail::StoreLE32(buf + len - 4, x);
+  torvane_datagram::StoreLE32(buf + len - 4, x);
   if (lock != nullptr) pthread_mutex_unlock(lock);
 }
 

@@ -13,7 +13,7 @@
 #include <new>
 
 #include "console.h"
-#include "little_endian.h"
+#include "datagram/little_endian.h"
 #include "torvane/checksum.h"
 #include "torvane/packing.h"
 
@@ -300,7 +300,7 @@ int UDP::SetSend(char* buf) {
   }
   if (!SendReady(kMinLength, "SetSend")) return -1;
   const uint32_t crc = crc32(reinterpret_cast<const uint32_t*>(buf), covered_words(sendLength));
-  detail::StoreLE32(reinterpret_cast<unsigned char*>(buf) + sendLength - 4, crc);
+  torvane_datagram::StoreLE32(reinterpret_cast<uint8_t*>(buf) + sendLength - 4, crc);
   pthread_mutex_lock(&sendMutex);
   std::memcpy(sendBuf.get(), buf, static_cast<size_t>(sendLength));
   pthread_mutex_unlock(&sendMutex);

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "console.h"
-#include "little_endian.h"
+#include "datagram/classify.h"
 #include "torvane/checksum.h"
 #include "torvane/udp.h"
 
@@ -245,14 +245,11 @@ int UDP::RecvPolled() {
 int UDP::Check() const {
   const uint8_t* buf = recvBuf.get();
   if (buf[0] != HEAD[0] || buf[1] != HEAD[1]) return -1;
-  const uint32_t carried = detail::LoadLE32(buf + recvLength - 4);
-  const uint32_t computed =
-      crc32(reinterpret_cast<const uint32_t*>(buf), covered_words(recvLength));
+  const torvane_datagram::ChecksumMatch m = torvane_datagram::MatchChecksum(
+      buf, static_cast<size_t>(recvLength), torvane_datagram::ChecksumFunctions{crc32, decryptCRC});
   // High-level datagrams carry the checksum scrambled; developer mode also takes the plain one.
   const bool valid =
-      buf[2] == HIGH_LEVEL_FLAG
-          ? decryptCRC(carried) == computed || (transportState.developer && carried == computed)
-          : carried == computed;
+      buf[2] == HIGH_LEVEL_FLAG ? m.scrambled || (transportState.developer && m.plain) : m.plain;
   return valid ? 0 : -3;
 }
 

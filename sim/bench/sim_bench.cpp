@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "clock/monotonic_clock.h"
 #include "models/leg_model.h"
 #include "models/physics_engine.h"
 #include "program/model_path.h"
@@ -26,9 +27,12 @@ namespace {
 
 using torvane_sim::MotorTarget;
 
-double Now(clockid_t clock = CLOCK_MONOTONIC) {
+using torvane_clock::Now;
+
+// CPU time of this thread, in seconds.
+double ThreadCpu() {
   timespec t{};
-  clock_gettime(clock, &t);
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
 }
 
@@ -53,7 +57,7 @@ struct Speed {
 Speed RealTimeFactor(torvane_sim::LowLevelModel& model, double simulated, double period) {
   TORVANE::LowState_refine state{};
   const int periods = static_cast<int>(simulated / period);
-  const double start = Now(), start_cpu = Now(CLOCK_THREAD_CPUTIME_ID);
+  const double start = Now(), start_cpu = ThreadCpu();
   for (int i = 0; i < periods; ++i) {
     if (i % 50 == 0) {
       model.Command(torvane_sim::LegTargets(StandCommand(std::min(1.0f, i * 0.0005f))));
@@ -61,7 +65,7 @@ Speed RealTimeFactor(torvane_sim::LowLevelModel& model, double simulated, double
     model.Step();
     model.Fill(state);
   }
-  return {simulated / (Now() - start), simulated / (Now(CLOCK_THREAD_CPUTIME_ID) - start_cpu)};
+  return {simulated / (Now() - start), simulated / (ThreadCpu() - start_cpu)};
 }
 
 struct Latency {

@@ -2,12 +2,12 @@
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
-#include <time.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "udp_pcap.h"
+#include "clock/monotonic_clock.h"
+#include "pcap/udp_pcap.h"
 
 extern "C" {
 ssize_t __real_send(int fd, const void* buf, size_t n, int flags);
@@ -33,12 +33,6 @@ int g_fd = -1;
 // A whole datagram, whatever length the caller asked for, so that a long foreign datagram is
 // recorded as it came.
 uint8_t g_scratch[65536];
-
-int64_t NowMicroseconds() {
-  timespec t{};
-  clock_gettime(CLOCK_REALTIME, &t);
-  return static_cast<int64_t>(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
-}
 
 torvane_pcap::Endpoint FromSockaddr(const sockaddr_in& a) {
   return {ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)};
@@ -68,8 +62,8 @@ void RecordSent(int fd, const void* buf, ssize_t sent, const sockaddr* to) {
   if (to != nullptr && to->sa_family == AF_INET) {
     peer = FromSockaddr(*reinterpret_cast<const sockaddr_in*>(to));
   }
-  g_writer.Write(NowMicroseconds(), Local(fd), peer, static_cast<const uint8_t*>(buf),
-                 static_cast<size_t>(sent));
+  g_writer.Write(torvane_clock::WallMicroseconds(), Local(fd), peer,
+                 static_cast<const uint8_t*>(buf), static_cast<size_t>(sent));
 }
 
 }  // namespace
@@ -131,7 +125,7 @@ ssize_t __wrap_recvfrom(int fd, void* buf, size_t n, int flags, sockaddr* from,
                                       reinterpret_cast<sockaddr*>(&source), &source_length);
   if (got < 0) return got;
   const size_t whole = static_cast<size_t>(got);
-  torvane_sim::g_writer.Write(torvane_sim::NowMicroseconds(), torvane_sim::FromSockaddr(source),
+  torvane_sim::g_writer.Write(torvane_clock::WallMicroseconds(), torvane_sim::FromSockaddr(source),
                               torvane_sim::Local(fd), g_scratch, whole);
   // What the caller would have had from its own call: the first n bytes, a truncating length
   // unless it asked for the whole one, and the sender's address.

@@ -15,30 +15,23 @@
 #include <map>
 #include <string>
 
+#include "clock/monotonic_clock.h"
+#include "datagram/classify.h"
+#include "pcap/udp_pcap.h"
 #include "program/listen_socket.h"
-#include "program/monotonic_clock.h"
-#include "torvane/records.h"
-#include "udp_pcap.h"
 
 namespace torvane_sim {
 namespace {
 
-bool Framed(const std::vector<uint8_t>& p, uint8_t level) {
-  return p.size() >= 3 && p[0] == TORVANE::HEAD[0] && p[1] == TORVANE::HEAD[1] && p[2] == level;
-}
+using torvane_clock::Now;
+using torvane_datagram::Kind;
 
-// 1 for a high-level state, 0 for a low-level one, -1 for anything else.
+// 1 for a high-level state, 0 for a low-level one, -1 for anything else (a capture's snap
+// length may have cut it).
 int StateLevel(const torvane_pcap::Datagram& d) {
   if (d.payload.size() != d.length) return -1;
-  if (d.length == static_cast<uint32_t>(TORVANE::HIGH_STATE_LENGTH) &&
-      Framed(d.payload, TORVANE::HIGH_LEVEL_FLAG)) {
-    return 1;
-  }
-  if (d.length == static_cast<uint32_t>(TORVANE::LOW_STATE_LENGTH) &&
-      Framed(d.payload, TORVANE::LOW_LEVEL_FLAG)) {
-    return 0;
-  }
-  return -1;
+  const Kind kind = torvane_datagram::ClassifyFrame(d.payload.data(), d.payload.size()).kind;
+  return kind == Kind::kHighState ? 1 : kind == Kind::kLowState ? 0 : -1;
 }
 
 std::string Address(const sockaddr_in& a) {
@@ -67,11 +60,15 @@ void Drain(int fd) {
 
 bool Replay::Load() {
   std::vector<torvane_pcap::Datagram> all;
-  std::string error;
-  if (!torvane_pcap::Read(options_.replay_path, all, error)) {
+  std::string error, cut;
+  if (!torvane_pcap::Read(options_.replay_path, all, error, cut)) {
     std::fprintf(stderr, "torvane-sim: cannot read the capture %s: %s\n",
                  options_.replay_path.c_str(), error.c_str());
     return false;
+  }
+  // A capture whose recorder was killed: replayed up to the cut.
+  if (!cut.empty()) {
+    std::fprintf(stderr, "torvane-sim: %s: %s\n", options_.replay_path.c_str(), cut.c_str());
   }
   // The robot is whoever sent the most state datagrams.
   std::map<torvane_pcap::Endpoint, std::array<size_t, 2>> states;
@@ -117,9 +114,7 @@ bool Replay::Load() {
 }
 
 bool Replay::WaitForClient(int fd, const volatile std::sig_atomic_t& stop, double give_up) {
-  const uint8_t level = high_ ? TORVANE::HIGH_LEVEL_FLAG : TORVANE::LOW_LEVEL_FLAG;
-  const size_t length =
-      static_cast<size_t>(high_ ? TORVANE::HIGH_CMD_LENGTH : TORVANE::LOW_CMD_LENGTH);
+  const Kind command = high_ ? Kind::kHighCmd : Kind::kLowCmd;
   bool warned = false;
   std::vector<uint8_t> buf;
   while (stop == 0 && (give_up <= 0 || Now() < give_up)) {
@@ -131,7 +126,7 @@ bool Replay::WaitForClient(int fd, const volatile std::sig_atomic_t& stop, doubl
                                  reinterpret_cast<sockaddr*>(&from), &from_length);
     if (got < 0) continue;
     buf.resize(static_cast<size_t>(got));
-    if (buf.size() == length && Framed(buf, level)) {
+    if (torvane_datagram::ClassifyFrame(buf.data(), buf.size()).kind == command) {
       if (connect(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
         std::fprintf(stderr, "torvane-sim: cannot answer %s: %s\n", Address(from).c_str(),
                      std::strerror(errno));

@@ -10,25 +10,21 @@
 #include <cstdio>
 #include <cstring>
 
+#include "clock/monotonic_clock.h"
 #include "program/listen_socket.h"
-#include "program/monotonic_clock.h"
 #include "torvane/checksum.h"
 
 namespace torvane_sim {
 namespace {
+
+using torvane_clock::Now;
+using torvane_clock::SleepUntil;  // a signal ends it early: the loop then sees the stop
 
 uint64_t Fnv1a(const void* data, size_t size) {
   const auto* p = static_cast<const uint8_t*>(data);
   uint64_t digest = 1469598103934665603ull;
   for (size_t i = 0; i < size; ++i) digest = (digest ^ p[i]) * 1099511628211ull;
   return digest;
-}
-
-void SleepUntil(double deadline) {
-  timespec t{};
-  t.tv_sec = static_cast<time_t>(deadline);
-  t.tv_nsec = static_cast<long>((deadline - static_cast<double>(t.tv_sec)) * 1e9);
-  clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr);  // EINTR ends it early: fine
 }
 
 }  // namespace

@@ -1,32 +1,34 @@
 #include "program/rejections.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "datagram/classify.h"
 #include "torvane/checksum.h"
 #include "torvane/records.h"
 
 namespace torvane_sim {
 
 Verdict Judge(const uint8_t* data, int held, int length, bool high_level) {
+  using torvane_datagram::Checksum;
+  using torvane_datagram::Kind;
   Verdict v;
   v.length = length;
   v.level = held > 2 ? data[2] : 0;
-  const int expected = high_level ? TORVANE::HIGH_CMD_LENGTH : TORVANE::LOW_CMD_LENGTH;
   const uint8_t flag = high_level ? TORVANE::HIGH_LEVEL_FLAG : TORVANE::LOW_LEVEL_FLAG;
-  if (held < 3 || data[0] != TORVANE::HEAD[0] || data[1] != TORVANE::HEAD[1]) {
+  // Held bytes are classified; a datagram longer than they are is never a command.
+  const auto c =
+      torvane_datagram::Classify(data, static_cast<size_t>(std::max(0, std::min(held, length))),
+                                 {TORVANE::crc32, TORVANE::decryptCRC});
+  if (!c.header) {
     v.reason = Reason::kBadHeader;
-  } else if (data[2] != flag) {
+  } else if (c.level_flag != flag) {
     v.reason = Reason::kWrongLevel;
-  } else if (length != expected || held < expected) {
+  } else if (held < length || c.kind != (high_level ? Kind::kHighCmd : Kind::kLowCmd)) {
     v.reason = Reason::kWrongLength;
-  } else {
-    uint32_t carried = 0;
-    for (int k = 0; k < 4; ++k) carried |= static_cast<uint32_t>(data[expected - 4 + k]) << (8 * k);
-    const uint32_t computed =
-        TORVANE::crc32(reinterpret_cast<const uint32_t*>(data), TORVANE::covered_words(expected));
-    const bool ok = carried == computed || (high_level && TORVANE::decryptCRC(carried) == computed);
-    if (!ok) v.reason = Reason::kBadChecksum;
+  } else if (c.checksum != Checksum::kGood && c.checksum != Checksum::kGoodScrambled) {
+    v.reason = Reason::kBadChecksum;
   }
   return v;
 }

@@ -17,9 +17,9 @@ struct Verdict {
   uint8_t level = 0;              // its level flag (byte 2), 0 if it had none
 };
 
-// Judges a command datagram of `length` bytes, of which `data` holds the first `held` (at least
-// the expected length, when the datagram is that long). High-level commands are taken with the
-// plain or the scrambled checksum, low-level ones with the plain one only.
+// Judges a command datagram of `length` bytes, of which `data` holds the first `held` (at most
+// `length`; at least the expected length, when the datagram is that long). High-level commands are
+// taken with the plain or the scrambled checksum, low-level ones with the plain one only.
 Verdict Judge(const uint8_t* data, int held, int length, bool high_level);
 
 class RejectionLog {

@@ -168,6 +168,20 @@ class Replay(unittest.TestCase):
                     self.assertIn(message, done.stderr)
                     self.assertLessEqual(len(done.stderr.splitlines()), 2, done.stderr)
 
+            # A capture whose recorder was killed inside its third record is played up to the cut.
+            cut = os.path.join(tmp, "cut.pcap")
+            with open(states, "rb") as f:
+                whole = f.read()
+            with open(cut, "wb") as f:
+                f.write(whole + whole[-(16 + 28 + 1087):][:30])
+            done = subprocess.run([SIM, "--port", str(free_port()), "--replay", cut,
+                                   "--duration", "0.2"], capture_output=True, text=True, timeout=30)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(done.stderr, f"torvane-sim: {cut}: cut off inside record 3 (its "
+                             "recorder stopped while writing it): the 2 whole records before "
+                             "it are read\n")
+            self.assertIn(f"replay of {cut}: 1 high-level datagrams", done.stdout)
+
             # A port in use: the emulator and the replay refuse it with the same line.
             with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as taken:
                 taken.bind(("127.0.0.1", 0))

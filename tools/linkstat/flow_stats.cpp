@@ -8,6 +8,10 @@
 namespace torvane_tools {
 namespace {
 
+using torvane_datagram::Checksum;
+using torvane_datagram::Classified;
+using torvane_datagram::Kind;
+
 // Nearest-rank percentile of sorted values.
 double Percentile(const std::vector<double>& sorted, double p) {
   if (sorted.empty()) return 0.0;
@@ -67,7 +71,7 @@ std::string FlowStats::Label() const {
   for (int k = 0; k <= static_cast<int>(Kind::kLowState); ++k) {
     if (kinds_[k] > best) {
       best = kinds_[k];
-      label = KindName(static_cast<Kind>(k));
+      label = torvane_datagram::KindName(static_cast<Kind>(k));
     }
   }
   return label;

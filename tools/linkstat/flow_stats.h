@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "datagram_kind.h"
+#include "datagram/classify.h"
 
 namespace torvane_tools {
 
 class FlowStats {
  public:
   // Takes the next datagram of this direction, in capture order.
-  void Add(int64_t time_us, const Classified& c);
+  void Add(int64_t time_us, const torvane_datagram::Classified& c);
   // The report, one "  name  value" line per figure.
   std::string Report() const;
   // The kind most datagrams of this direction had ("mixed" if none was one of the four).

@@ -6,9 +6,10 @@
 #include <vector>
 
 #include "command_line/command_line.h"
-#include "datagram_kind.h"
+#include "datagram/classify.h"
 #include "flow_stats.h"
-#include "udp_pcap.h"
+#include "pcap/udp_pcap.h"
+#include "torvane/checksum.h"
 
 namespace {
 
@@ -32,11 +33,13 @@ int main(int argc, char** argv) {
   const int parsed = cli.Parse(argc, argv);
   if (parsed != torvane_cli::kRun) return parsed == torvane_cli::kPrinted ? 0 : 2;
   std::vector<torvane_pcap::Datagram> all;
-  std::string error;
-  if (!torvane_pcap::Read(file.c_str(), all, error)) {
+  std::string error, cut;
+  if (!torvane_pcap::Read(file.c_str(), all, error, cut)) {
     std::fprintf(stderr, "torvane-linkstat: cannot read %s: %s\n", file.c_str(), error.c_str());
     return 1;
   }
+  // A capture whose recorder was killed: the report covers what it holds.
+  if (!cut.empty()) std::fprintf(stderr, "torvane-linkstat: %s: %s\n", file.c_str(), cut.c_str());
 
   using Direction = std::pair<torvane_pcap::Endpoint, torvane_pcap::Endpoint>;
   std::map<Direction, size_t> index;
@@ -49,8 +52,9 @@ int main(int argc, char** argv) {
       flows.emplace_back(dir, torvane_tools::FlowStats{});
       torvane.push_back(false);
     }
-    const auto c = torvane_tools::Classify(d.payload.data(), d.payload.size());
-    torvane[it->second] = torvane[it->second] || c.kind <= torvane_tools::Kind::kLowState;
+    const auto c = torvane_datagram::Classify(d.payload.data(), d.payload.size(),
+                                              {TORVANE::crc32, TORVANE::decryptCRC});
+    torvane[it->second] = torvane[it->second] || torvane_datagram::IsDatagram(c.kind);
     flows[it->second].second.Add(d.time_us, c);
   }
 

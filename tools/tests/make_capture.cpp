@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "pcap/udp_pcap.h"
 #include "torvane/checksum.h"
 #include "torvane/packing.h"
 #include "torvane/records.h"
-#include "udp_pcap.h"
 
 using namespace TORVANE;
 

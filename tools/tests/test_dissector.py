@@ -162,6 +162,21 @@ class Dissector(unittest.TestCase):
                              "-e", "torvane.kind", "-e", "torvane.crc.status", scripts=())
         self.assertEqual(out.strip(), "HighState\t2")
 
+    def test_verdicts_are_those_of_the_shared_classification(self):
+        cuts = os.path.join(self.tmp.name, "oracle-cuts.pcap")
+        subprocess.run([os.environ["TORVANE_MAKE_CAPTURE"], cuts, "--cuts"], check=True)
+        # Found by content, and every datagram on the port (the cuts).
+        for capture, args in ((self.capture, ()), (cuts, ("-o", "torvane.port:8082"))):
+            with self.subTest(capture=os.path.basename(capture)):
+                shown = self.tshark.run(capture, *args, "-T", "fields", "-e", "torvane.kind",
+                                        "-e", "torvane.crc.status").splitlines()
+                expected = subprocess.run([os.environ["TORVANE_CLASSIFY"], capture], check=True,
+                                          capture_output=True, text=True).stdout.splitlines()
+                self.assertEqual(len(shown), len(expected))
+                self.assertGreater(sum(1 for l in expected if l.strip()), 4)
+                for frame, (got, want) in enumerate(zip(shown, expected), 1):
+                    self.assertEqual(got, want, f"frame {frame}")
+
     def test_every_cut_and_noisy_datagram_dissects_without_a_lua_error(self):
         cuts = os.path.join(self.tmp.name, "cuts.pcap")
         subprocess.run([os.environ["TORVANE_MAKE_CAPTURE"], cuts, "--cuts"], check=True)

@@ -3,11 +3,13 @@ captures with each fault injected (figures against the emulator's own account)."
 
 import os
 import re
+import socket
 import subprocess
 import tempfile
+import time
 import unittest
 
-from emulator import take_capture
+from emulator import Sim, command, take_capture
 
 LINKSTAT = os.environ["TORVANE_LINKSTAT"]
 SNAPSHOTS = os.environ["TORVANE_SNAPSHOTS"]
@@ -70,6 +72,64 @@ class Linkstat(unittest.TestCase):
                                      "0 bad header, 0 foreign)")
                     self.assertEqual(client["SN"], "0..29: 0 gaps (0 missing), 0 repeats, "
                                      "0 backwards")
+
+    def test_a_capture_cut_inside_a_record_is_reported_up_to_the_cut(self):
+        """Regression: a recorder killed while writing leaves its last record cut off, and
+        torvane-linkstat used to say only "truncated dump file"."""
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "made.pcap")
+            subprocess.run([os.environ["TORVANE_MAKE_CAPTURE"], path], check=True)
+            with open(path, "rb") as f:
+                whole = f.read()
+            starts, at = [], 24  # record offsets after the file header
+            while at < len(whole):
+                starts.append(at)
+                at += 16 + int.from_bytes(whole[at + 8:at + 12], "little")
+            before, cut = os.path.join(tmp, "before.pcap"), os.path.join(tmp, "cut.pcap")
+            # The last record (foreign) and the one before it (a command of a flow of its own).
+            for record in (len(starts) - 1, len(starts)):
+                start = starts[record - 1]
+                with open(before, "wb") as f:
+                    f.write(whole[:start])
+                expected = linkstat(before)
+                self.assertEqual((expected.returncode, expected.stderr), (0, ""))
+                # Inside the record's header and inside its data.
+                for end in (start + 1, start + 15, start + 16, start + 40):
+                    with self.subTest(record=record, end=end):
+                        with open(cut, "wb") as f:
+                            f.write(whole[:end])
+                        done = linkstat(cut)
+                        self.assertEqual(done.returncode, 0, done.stderr)
+                        self.assertEqual(done.stdout, expected.stdout)
+                        self.assertEqual(done.stderr,
+                                         f"torvane-linkstat: {cut}: cut off inside record "
+                                         f"{record} (its recorder stopped while writing it): "
+                                         f"the {record - 1} whole records before it are read\n")
+
+    def test_an_emulator_killed_while_recording_loses_at_most_its_last_second(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "killed.pcap")
+            sim = Sim("--level", "low", "--lockstep", "--trace", "--pcap", path)
+            try:
+                with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as client:
+                    client.bind(("127.0.0.1", 0))
+                    for serial in range(20):
+                        client.sendto(command("low", serial), ("127.0.0.1", sim.port))
+                        self.assertEqual(sim.answer(), "ok")
+                # The recorder flushes within a second of its own accord: wait, up to ten.
+                give_up = time.monotonic() + 10
+                while "20 (20 torvane" not in linkstat(path).stdout and time.monotonic() < give_up:
+                    time.sleep(0.05)
+            finally:
+                sim.proc.kill()
+                sim.proc.wait(timeout=20)
+                sim.proc.stdout.close()
+            done = linkstat(path)
+            self.assertEqual((done.returncode, done.stderr), (0, ""))
+            ROBOT[0] = f"127.0.0.1:{sim.port}"
+            for direction in ("robot", "client"):
+                self.assertEqual(figures(done.stdout, direction)["datagrams"],
+                                 "20 (20 torvane, 0 wrong length, 0 bad header, 0 foreign)")
 
     def test_bad_input_gets_one_line_and_a_failure_status(self):
         with tempfile.TemporaryDirectory() as tmp:

@@ -1,17 +1,22 @@
 // UDP datagrams over IPv4 to and from pcap files, through libpcap.
 //
 // Written files use the raw-IPv4 link type: each record is an IPv4 header, a UDP header (no UDP
-// checksum) and the payload. The reader also takes Ethernet, Linux cooked (v1 and v2) and
-// BSD loopback captures, as tcpdump or Wireshark write them; it skips anything that is not an
+// checksum) and the payload. The writer flushes at least once a second, so a recorder that is
+// killed loses at most its last second, and leaves a file cut off inside a record, which the
+// reader takes up to the cut. The reader also takes Ethernet, Linux cooked (v1 and v2) and BSD
+// loopback captures, as tcpdump or Wireshark write them; it skips anything that is not an
 // unfragmented IPv4 UDP datagram.
 #pragma once
 
 #include <pcap/pcap.h>
 
 #include <array>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace torvane_pcap {
@@ -36,6 +41,8 @@ struct Datagram {
   uint32_t length = 0;           // the UDP payload length the headers announce
 };
 
+// Writes one capture file. Write may be called from one thread at a time; a thread of the
+// writer's own, which takes no signals, flushes what was written every half second.
 class Writer {
  public:
   Writer() = default;
@@ -43,7 +50,8 @@ class Writer {
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
 
-  // Creates (or truncates) `path`. Returns false with the reason in `error`.
+  // Creates (or truncates) `path` and writes its file header at once. Returns false with the
+  // reason in `error`.
   bool Open(const std::string& path, std::string& error);
   bool is_open() const { return dumper_ != nullptr; }
   // Appends one datagram; payloads above 65507 bytes are cut to that. No allocation.
@@ -53,14 +61,23 @@ class Writer {
   bool Close();
 
  private:
+  void FlushEveryHalfSecond();
+
   pcap_t* pcap_ = nullptr;
   pcap_dumper_t* dumper_ = nullptr;
   uint16_t ip_id_ = 0;
   std::array<uint8_t, 65535> packet_{};
+  std::mutex mutex_;  // guards the dumper between Write and the flusher
+  std::condition_variable wake_;
+  std::thread flusher_;
+  bool stopping_ = false, dirty_ = false, failed_ = false;
 };
 
 // Reads every IPv4 UDP datagram of a pcap or pcapng file into `out`. Returns false with the
-// reason in `error` if the file cannot be read or its link type is not one of the above.
-bool Read(const std::string& path, std::vector<Datagram>& out, std::string& error);
+// reason in `error` if the file cannot be read or its link type is not one of the above. A file
+// cut off inside a record is read up to the cut: true, with one line in `cut` that says so
+// ("cut off inside record N ..."); `cut` is empty for a whole file.
+bool Read(const std::string& path, std::vector<Datagram>& out, std::string& error,
+          std::string& cut);
 
 }  // namespace torvane_pcap

@@ -1,8 +1,12 @@
-#include "udp_pcap.h"
+#include "pcap/udp_pcap.h"
 
 #include <arpa/inet.h>
+#include <signal.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <system_error>
 
 namespace torvane_pcap {
 namespace {
@@ -111,7 +115,35 @@ bool Writer::Open(const std::string& path, std::string& error) {
     pcap_ = nullptr;
     return false;
   }
+  // A recorder killed at once still leaves a capture that reads (with no datagrams).
+  failed_ = pcap_dump_flush(dumper_) != 0;
+  stopping_ = false;
+  dirty_ = false;
+  // The flusher takes no signals: they stay with the program's own threads.
+  sigset_t all, before;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &before);
+  try {
+    flusher_ = std::thread([this] { FlushEveryHalfSecond(); });
+  } catch (const std::system_error& e) {
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    Close();
+    error = std::string("cannot start the thread that flushes the capture: ") + e.what();
+    return false;
+  }
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
   return true;
+}
+
+void Writer::FlushEveryHalfSecond() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!stopping_) {
+    wake_.wait_for(lock, std::chrono::milliseconds(500), [this] { return stopping_; });
+    if (dirty_) {
+      failed_ = pcap_dump_flush(dumper_) != 0 || failed_;
+      dirty_ = false;
+    }
+  }
 }
 
 void Writer::Write(int64_t time_us, const Endpoint& from, const Endpoint& to,
@@ -142,13 +174,24 @@ void Writer::Write(int64_t time_us, const Endpoint& from, const Endpoint& to,
   h.ts.tv_sec = static_cast<time_t>(time_us / 1000000);
   h.ts.tv_usec = static_cast<suseconds_t>(time_us % 1000000);
   h.caplen = h.len = static_cast<bpf_u_int32>(total);
+  std::lock_guard<std::mutex> lock(mutex_);
   pcap_dump(reinterpret_cast<u_char*>(dumper_), &h, ip);
+  dirty_ = true;
 }
 
 bool Writer::Close() {
-  bool ok = true;
+  if (flusher_.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    flusher_.join();
+  }
+  bool ok = !failed_;
+  failed_ = false;
   if (dumper_ != nullptr) {
-    ok = pcap_dump_flush(dumper_) == 0;
+    ok = pcap_dump_flush(dumper_) == 0 && ok;
     ok = ferror(pcap_dump_file(dumper_)) == 0 && ok;
     pcap_dump_close(dumper_);
     dumper_ = nullptr;
@@ -160,7 +203,9 @@ bool Writer::Close() {
   return ok;
 }
 
-bool Read(const std::string& path, std::vector<Datagram>& out, std::string& error) {
+bool Read(const std::string& path, std::vector<Datagram>& out, std::string& error,
+          std::string& cut) {
+  cut.clear();
   char message[PCAP_ERRBUF_SIZE] = {0};
   pcap_t* p = pcap_open_offline(path.c_str(), message);
   if (p == nullptr) {
@@ -178,12 +223,21 @@ bool Read(const std::string& path, std::vector<Datagram>& out, std::string& erro
   }
   pcap_pkthdr* h = nullptr;
   const u_char* frame = nullptr;
+  size_t records = 0;
   int r;
   while ((r = pcap_next_ex(p, &h, &frame)) == 1) {
+    ++records;
     Datagram d;
     if (Parse(dlt, *h, frame, d)) out.push_back(std::move(d));
   }
-  const bool ok = r == PCAP_ERROR_BREAK;
+  bool ok = r == PCAP_ERROR_BREAK;
+  if (!ok && std::feof(pcap_file(p)) != 0) {
+    // The file ended inside a record: what a recorder stopped while writing leaves.
+    ok = true;
+    cut = "cut off inside record " + std::to_string(records + 1) +
+          " (its recorder stopped while writing it): the " + std::to_string(records) +
+          " whole records before it are read";
+  }
   if (!ok) error = pcap_geterr(p);
   pcap_close(p);
   return ok;

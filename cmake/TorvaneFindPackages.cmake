@@ -1,0 +1,62 @@
+# What the build options ask for, found once before any component is added, so that components
+# may be added in any order. Sets:
+#   TORVANE_HAVE_PCAP, TORVANE_NO_PCAP_REASON   libpcap (PkgConfig::PCAP) for the pcap piece
+#   TORVANE_NO_PHYSICS_REASON                    why there is no physics engine (if there is none)
+#   TORVANE_TEST_PYTHON, TSHARK                  the tests' interpreter and tshark (with tests)
+
+set(TORVANE_HAVE_PCAP OFF)
+if(TORVANE_WITH_PCAP)
+  find_package(PkgConfig QUIET)
+  if(PkgConfig_FOUND)
+    pkg_check_modules(PCAP QUIET IMPORTED_TARGET libpcap)
+  endif()
+  if(PCAP_FOUND)
+    set(TORVANE_HAVE_PCAP ON)
+  else()
+    set(TORVANE_NO_PCAP_REASON "libpcap not found")
+  endif()
+else()
+  set(TORVANE_NO_PCAP_REASON "TORVANE_WITH_PCAP is off")
+  if(CMAKE_CROSSCOMPILING)
+    string(APPEND TORVANE_NO_PCAP_REASON
+           " in a cross build (no libpcap for ${CMAKE_SYSTEM_PROCESSOR})")
+  endif()
+endif()
+if(NOT TORVANE_HAVE_PCAP)
+  message(STATUS "${TORVANE_NO_PCAP_REASON}: no torvane-linkstat, no torvane-sim --pcap/--replay")
+endif()
+
+if(TORVANE_WITH_PHYSICS)
+  find_package(mujoco 2.2 REQUIRED)
+  # Debian's package names include directories of libraries it does not depend on (qhull); CMake
+  # refuses a target with a missing include directory, and the headers we use need none of them.
+  get_target_property(_mujoco_includes mujoco::mujoco INTERFACE_INCLUDE_DIRECTORIES)
+  set(_mujoco_found_includes)
+  foreach(_dir IN LISTS _mujoco_includes)
+    if(EXISTS "${_dir}")
+      list(APPEND _mujoco_found_includes "${_dir}")
+    endif()
+  endforeach()
+  set_target_properties(mujoco::mujoco PROPERTIES INTERFACE_INCLUDE_DIRECTORIES
+                                                  "${_mujoco_found_includes}")
+else()
+  if(mujoco_FOUND)
+    set(TORVANE_NO_PHYSICS_REASON "TORVANE_WITH_PHYSICS is off")
+  else()
+    set(TORVANE_NO_PHYSICS_REASON "MuJoCo not found for ${CMAKE_SYSTEM_PROCESSOR}")
+  endif()
+endif()
+
+if(TORVANE_BUILD_TESTS)
+  # The interpreter the module is built for (bootstrap records it), for the Python tests.
+  set(_test_python "")
+  if(EXISTS ${PROJECT_SOURCE_DIR}/.deps/python)
+    file(STRINGS ${PROJECT_SOURCE_DIR}/.deps/python _test_python LIMIT_COUNT 1)
+  endif()
+  if(NOT EXISTS "${_test_python}")
+    find_program(TORVANE_PYTHON3 NAMES python3.12 python3)
+    set(_test_python ${TORVANE_PYTHON3})
+  endif()
+  set(TORVANE_TEST_PYTHON ${_test_python} CACHE INTERNAL "interpreter of the Python tests")
+  find_program(TSHARK tshark)
+endif()
