@@ -47,6 +47,12 @@ class PeriodicLoop {
   // of that cycle, so that the body uses what slow() just computed.
   template <typename Body, typename Slow>
   uint64_t Run(uint64_t cycles, Body&& body, uint64_t every, Slow&& slow) {
+    return RunWith(cycles, body, every, slow, [this] { Wait(); });
+  }
+  // Run with wait() ending each cycle in place of Wait(), for a caller that must do something
+  // around the sleep (a binding releasing its interpreter's lock); wait() calls Wait().
+  template <typename Body, typename Slow, typename WaitFn>
+  uint64_t RunWith(uint64_t cycles, Body&& body, uint64_t every, Slow&& slow, WaitFn&& wait) {
     if (!Valid()) return 0;
     Start();
     uint64_t done = 0;
@@ -60,7 +66,7 @@ class PeriodicLoop {
       }
       ++done;
       if (!go_on) break;
-      Wait();
+      wait();
     }
     return done;
   }
