@@ -92,7 +92,13 @@ class Loop(unittest.TestCase):
         self.assertEqual(loop.Run(lambda: order.append("B"), 7, 3, lambda: order.append("S")), 7)
         self.assertEqual("".join(order), "SBBBSBBBSB")
         calls = []
-        self.assertEqual(loop.Run(lambda: len(calls) < 3 and not calls.append(1) or False), 4)
+
+        def three_more():
+            calls.append(1)
+            return len(calls) < 4
+
+        self.assertEqual(loop.Run(three_more), 4)  # cycles=0: until the body returns False
+        self.assertEqual(loop.Cycles(), 3)
 
     def test_overruns_are_counted(self):
         period = 0.02
