@@ -196,7 +196,9 @@ class Recorder(unittest.TestCase):
 
 def stub_surface(path):
     names = {}
-    for node in ast.parse(open(path).read()).body:
+    with open(path) as f:
+        tree = ast.parse(f.read())
+    for node in tree.body:
         if isinstance(node, ast.ClassDef):
             names[node.name] = {item.name if isinstance(item, ast.FunctionDef) else item.target.id
                                 for item in node.body
