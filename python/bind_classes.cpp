@@ -142,6 +142,9 @@ void bind_udp(py::module_& m) {
       .def("SetSend",
            [](UDP& self, std::string& text) -> int {
              if (!IsCommandText(text)) CheckText("SetSend", text, "sendLength", self.sendLength);
+             // "[openDiagMode]" changes how Recv checks checksums.
+             ReceiveLock lock;
+             Require(lock);
              return self.SetSend(&text[0]);
            })
       .def("SetSend",

@@ -4,9 +4,9 @@
 // The SDK runs Recv in one thread at a time in the process (its timed-wait state and the address
 // it learns a client into are shared), and an endpoint's set-up must not change under a running
 // Recv. While every call held the interpreter lock, that lock kept them apart; now that a
-// waiting Recv releases it, the process-wide receive lock does: Recv, the constructors and the
-// setters of UDP take it. It is never waited for while the interpreter lock is held, so the two
-// cannot deadlock.
+// waiting Recv releases it, the process-wide receive lock does: Recv, the constructors, the
+// setters and SetSend with a text (which can switch the checksum mode) take it. It is never waited
+// for while the interpreter lock is held, so the two cannot deadlock.
 #pragma once
 
 #include <Python.h>

@@ -53,7 +53,7 @@ class FlightRecorder {
   // on standard output ("[Error] FlightRecorder: cannot write <path>: <reason>").
   int WriteCsv(const char* path) const;
   // Writes into a new file <dir>/flight-<level>-<local date and time>.csv and puts its path into
-  // `path` (name_size bytes, 256 is plenty). Returns 0, or -1 after one line on standard output
+  // `path` (path_size bytes, 256 is plenty). Returns 0, or -1 after one line on standard output
   // (the file could not be made, or the path does not fit).
   int WriteCsvInDirectory(const char* dir, char* path, size_t path_size) const;
 

@@ -25,7 +25,7 @@ class LinkMonitor {
   // after which the link counts as lost (at least one cycle). A period that is not above 0 is
   // refused with one line on standard output and leaves a monitor whose Valid() is false and
   // whose Update does nothing.
-  LinkMonitor(double period_s, double lost_after_s = 0.1);
+  explicit LinkMonitor(double period_s, double lost_after_s = 0.1);
   LinkMonitor(const LinkMonitor&) = delete;
   LinkMonitor& operator=(const LinkMonitor&) = delete;
 
