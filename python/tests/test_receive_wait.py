@@ -1,6 +1,7 @@
 """A Recv that waits lets the other Python threads run, and Ctrl-C ends it at once with
 KeyboardInterrupt; the endpoint works on afterwards. Results are those of the SDK's Recv."""
 
+import signal
 import threading
 import time
 import unittest
@@ -114,7 +115,6 @@ class CtrlC(unittest.TestCase):
         self.interrupted_recv(ri.block)
 
     def test_a_signal_handler_that_returns_lets_recv_return(self):
-        import signal
         seen = []
         before = signal.signal(signal.SIGUSR1, lambda *_: seen.append(1))
         self.addCleanup(signal.signal, signal.SIGUSR1, before)
@@ -123,9 +123,9 @@ class CtrlC(unittest.TestCase):
         with sdk_output():
             udp = ri.UDP(0, "127.0.0.1", peer.port, 129, 1087, False, ri.blockTimeout)
         udp.SetRecvTimeout(20000)
-        import os
         watcher = when_waiting(threading.get_native_id(), WAITS,
-                               lambda: os.kill(os.getpid(), signal.SIGUSR1))
+                               lambda: signal.pthread_kill(threading.main_thread().ident,
+                                                           signal.SIGUSR1))
         # The wait ends without a datagram: the SDK's result for a wait that returned with the
         # socket not readable.
         self.assertEqual(udp.Recv(), -1)

@@ -1,8 +1,8 @@
 """Waiting for a real event in another thread: that thread asleep in one of the named system
 calls (read from /proc), so that a test can signal it there and not before."""
 
-import os
 import platform
+import signal
 import threading
 
 # System call numbers of the waits the tests look for.
@@ -40,4 +40,6 @@ def when_waiting(native_id: int, names: tuple, action, limit_s: float = 10.0) ->
 
 
 def interrupt_main():
-    os.kill(os.getpid(), 2)  # SIGINT, as Ctrl-C sends it
+    """SIGINT, as Ctrl-C sends it, to the main thread: a signal for the whole process may be
+    taken by any of its threads."""
+    signal.pthread_kill(threading.main_thread().ident, signal.SIGINT)
