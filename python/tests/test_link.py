@@ -14,7 +14,7 @@ import unittest
 import robot_interface as ri
 import torvane_link as tl
 from support import Peer, sdk_output, stamp
-from thread_watch import interrupt_main, when_waiting
+from thread_watch import count_while, interrupt_main, when_waiting
 
 SOURCE = os.environ.get("TORVANE_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
 MYPY = os.environ.get("TORVANE_MYPY", "")
@@ -129,6 +129,14 @@ class Loop(unittest.TestCase):
             loop.Run(body, 5)
         with self.assertRaisesRegex(ValueError, "every is given without slow"):
             loop.Run(lambda: None, 5, 2)
+
+    def test_other_threads_run_while_it_sleeps(self):
+        loop = tl.PeriodicLoop(0.01)
+        free, during = [], []
+        for _ in range(2):  # alternately; the best round of each
+            free.append(count_while(lambda: time.sleep(0.5)))
+            during.append(count_while(lambda: loop.Run(lambda: None, 50)))
+        self.assertGreaterEqual(max(during) / max(free), 0.5, f"free {free}, during {during}")
 
     def test_ctrl_c_ends_the_sleep(self):
         loop = tl.PeriodicLoop(600.0)

@@ -8,7 +8,7 @@ import unittest
 
 import robot_interface as ri
 from support import Peer, sdk_output, stamp
-from thread_watch import interrupt_main, when_waiting
+from thread_watch import count_while, interrupt_main, when_waiting
 
 WAITS = ("select", "pselect6", "poll", "ppoll")
 
@@ -17,27 +17,6 @@ def state_image(seed: int) -> bytes:
     image = bytearray((seed * 31 + 7 * i) & 0xFF for i in range(1087))
     image[0:3] = b"\xfe\xef\xee"
     return stamp(image, scramble=True)
-
-
-def count_while(action) -> int:
-    """Steps a second thread counts while action() runs in this one."""
-    started = threading.Event()
-    state = {"run": True, "steps": 0}
-
-    def count():
-        steps = 0
-        started.set()
-        while state["run"]:
-            steps += 1
-        state["steps"] = steps
-
-    thread = threading.Thread(target=count)
-    thread.start()
-    started.wait()
-    action()
-    state["run"] = False
-    thread.join()
-    return state["steps"]
 
 
 class InterpreterLock(unittest.TestCase):

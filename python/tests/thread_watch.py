@@ -1,5 +1,6 @@
-"""Waiting for a real event in another thread: that thread asleep in one of the named system
-calls (read from /proc), so that a test can signal it there and not before."""
+"""Threads in the tests: waiting until another thread sleeps in one of the named system calls
+(read from /proc), so that a test can signal it there and not before; and counting how far a
+second thread gets while this one waits."""
 
 import platform
 import signal
@@ -43,3 +44,24 @@ def interrupt_main():
     """SIGINT, as Ctrl-C sends it, to the main thread: a signal for the whole process may be
     taken by any of its threads."""
     signal.pthread_kill(threading.main_thread().ident, signal.SIGINT)
+
+
+def count_while(action) -> int:
+    """Steps a second thread counts while action() runs in this one."""
+    started = threading.Event()
+    state = {"run": True, "steps": 0}
+
+    def count():
+        steps = 0
+        started.set()
+        while state["run"]:
+            steps += 1
+        state["steps"] = steps
+
+    thread = threading.Thread(target=count)
+    thread.start()
+    started.wait()
+    action()
+    state["run"] = False
+    thread.join()
+    return state["steps"]
