@@ -36,7 +36,8 @@ def cpu():
     return platform.processor() or "unknown CPU"
 
 
-def main(checksum_json, cycle_json, python_json, out_path, compiler, call_json=None):
+def main(checksum_json, cycle_json, python_json, out_path, compiler, call_json=None,
+         helpers_json=None, loop_json=None):
     crc = medians(load(checksum_json))
     cycle = medians(load(cycle_json))
     py = load(python_json)
@@ -160,9 +161,61 @@ def main(checksum_json, cycle_json, python_json, out_path, compiler, call_json=N
         "lambda that wraps each call (a few tens of nanoseconds).",
         "",
     ]
+    lines += loop_helpers(cycle, helpers_json, loop_json)
     with open(out_path, "w") as f:
         f.write("\n".join(lines))
 
 
+def loop_helpers(cycle, helpers_json, loop_json):
+    """The loop's helpers: their cost beside the C++ cycle, and the period error of the periodic
+    loop beside naive loops."""
+    lines = []
+    if helpers_json:
+        helpers = medians(load(helpers_json))
+
+        def ns(name):
+            return helpers[f"BM_Helper_{name}/repeats:5"][0]
+
+        clock = ns("MonotonicSeconds")
+        lines += [
+            "## The loop's helpers per cycle (ns, median of 5 runs)",
+            "",
+            "`LinkMonitor::Update` and `FlightRecorder::Record` (a ring of 2 s at 500 Hz, larger",
+            "than the caches), beside the C++ cycle above; the recorder's share includes reading",
+            f"the clock for its time stamp ({clock:.0f} ns).",
+            "",
+            "| helper | ns | C++ cycle (above) | share of the cycle (goal < 2 %) |",
+            "|---|---:|---:|---:|",
+        ]
+        for label, name, level, extra in (
+                ("link monitor, `Update`", "MonitorUpdate", "Low", 0.0),
+                ("recorder, low level, `Record` + clock", "RecordLow", "Low", clock),
+                ("recorder, high level, `Record` + clock", "RecordHigh", "High", clock)):
+            c = cycle[f"BM_Cycle_{level}_Sdk/repeats:5"][0]
+            cost = ns(name) + extra
+            lines.append(f"| {label} | {cost:.0f} | {c:.0f} | {100 * cost / c:.2f} % |")
+        lines.append("")
+    if loop_json:
+        loop = load(loop_json)
+        lines += [
+            "## Period error of the periodic loop beside naive loops (us)",
+            "",
+            f"Each loop runs {loop['seconds']:g} s with an empty body; a wake-up's period error is",
+            "its time since the previous wake-up minus the period. `PeriodicLoop` sleeps to",
+            "absolute deadlines (`clock_nanosleep`, `TIMER_ABSTIME`); the naive loops sleep one",
+            "period after each body, so every cycle is longer by the sleep's latency (and, in a",
+            "real loop, by the body's duration). The hog is a busy process on the other core.",
+            "",
+            "| rate | hog | loop | median | p99 | max | rate achieved (Hz) |",
+            "|---:|---|---|---:|---:|---:|---:|",
+        ]
+        for r in loop["results"]:
+            lines.append(f"| {r['rate']} Hz | {'yes' if r['hog'] else 'no'} | {r['loop']} | "
+                         f"{r['median_us']:.1f} | {r['p99_us']:.1f} | {r['max_us']:.1f} | "
+                         f"{r['rate_hz']:.1f} |")
+        lines.append("")
+    return lines
+
+
 if __name__ == "__main__":
-    main(*sys.argv[1:7])
+    main(*sys.argv[1:9])

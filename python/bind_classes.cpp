@@ -1,10 +1,11 @@
 // LeggedType, RecvEnum, UDP and Safety.
 //
-// Every call runs with the interpreter lock held. The SDK members are reached with the parameter
-// types they declare, so conversions, signatures and messages are the binding library's own.
-// The few wrappers refuse, before any SDK code runs, what the endpoint cannot take: a None text,
-// a text shorter than the length the SDK reads or writes, a record larger than the endpoint's
-// buffer, and lengths that cannot hold a checksum.
+// Every call runs with the interpreter lock held, except a Recv that waits (receive_lock.h);
+// Recv, the constructors and the setters take the process-wide receive lock. The SDK members are
+// reached with the parameter types they declare, so conversions, signatures and messages are the
+// binding library's own. The few wrappers refuse, before any SDK code runs, what the endpoint
+// cannot take: a None text, a text shorter than the length the SDK reads or writes, a record larger
+// than the endpoint's buffer, and lengths that cannot hold a checksum.
 #include <pybind11/pybind11.h>
 
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "bindings.h"
+#include "receive_lock.h"
 #include "torvane/records.h"
 #include "torvane/safety.h"
 #include "torvane/udp.h"
@@ -54,6 +56,11 @@ bool IsCommandText(const std::string& text) {
          std::strncmp(text.c_str(), "[openDiagMode]", 14) == 0;
 }
 
+// Raises what a signal handler raised while the call waited for the receive lock.
+void Require(const ReceiveLock& lock) {
+  if (!lock.Ok()) throw py::error_already_set();
+}
+
 }  // namespace
 
 void bind_enums(py::module_& m) {
@@ -77,32 +84,67 @@ void bind_udp(py::module_& m) {
   py::class_<UDP>(m, "UDP")
       .def(py::init(
           [](uint8_t level, uint16_t localPort, const std::string& targetIP, uint16_t targetPort) {
+            ReceiveLock lock;
+            Require(lock);
             return std::make_unique<UDP>(level, localPort, targetIP.c_str(), targetPort);
           }))
       .def(py::init([](uint16_t localPort, const std::string& targetIP, uint16_t targetPort,
                        int sendLength, int recvLength, bool autoDisconnect, RecvEnum recvType) {
         CheckLengths(sendLength, recvLength);
+        ReceiveLock lock;
+        Require(lock);
         return std::make_unique<UDP>(localPort, targetIP.c_str(), targetPort, sendLength,
                                      recvLength, autoDisconnect, recvType);
       }))
       .def(py::init([](uint16_t localPort, int sendLength, int recvLength, bool autoDisconnect,
                        RecvEnum recvType, bool deferInit) {
         CheckLengths(sendLength, recvLength);
+        ReceiveLock lock;
+        Require(lock);
         return std::make_unique<UDP>(localPort, sendLength, recvLength, autoDisconnect, recvType,
                                      deferInit);
       }))
-      .def("SetIpPort", [](UDP& self, const std::string& targetIP,
-                           uint16_t targetPort) { self.SetIpPort(targetIP.c_str(), targetPort); })
-      .def("SetRecvTimeout", &UDP::SetRecvTimeout)
-      .def("SetDisconnectTime", &UDP::SetDisconnectTime)
-      .def("SetAccessibleTime", &UDP::SetAccessibleTime)
+      .def("SetIpPort",
+           [](UDP& self, const std::string& targetIP, uint16_t targetPort) {
+             ReceiveLock lock;
+             Require(lock);
+             self.SetIpPort(targetIP.c_str(), targetPort);
+           })
+      .def("SetRecvTimeout",
+           [](UDP& self, int time) {
+             ReceiveLock lock;
+             Require(lock);
+             self.SetRecvTimeout(time);
+           })
+      .def("SetDisconnectTime",
+           [](UDP& self, float callback_dt, float disconnectTime) {
+             ReceiveLock lock;
+             Require(lock);
+             self.SetDisconnectTime(callback_dt, disconnectTime);
+           })
+      .def("SetAccessibleTime",
+           [](UDP& self, float callback_dt, float accessibleTime) {
+             ReceiveLock lock;
+             Require(lock);
+             self.SetAccessibleTime(callback_dt, accessibleTime);
+           })
       .def("Send", &UDP::Send)
-      .def("Recv", &UDP::Recv)
+      .def("Recv",
+           [](UDP& self) -> int {
+             PyObject* const result = ReceiveCall(self);
+             if (result == nullptr) throw py::error_already_set();
+             const long value = PyLong_AsLong(result);
+             Py_DECREF(result);
+             return static_cast<int>(value);
+           })
       .def("InitCmdData", py::overload_cast<HighCmd&>(&UDP::InitCmdData))
       .def("InitCmdData", py::overload_cast<LowCmd&>(&UDP::InitCmdData))
       .def("SetSend",
            [](UDP& self, std::string& text) -> int {
              if (!IsCommandText(text)) CheckText("SetSend", text, "sendLength", self.sendLength);
+             // "[openDiagMode]" changes how Recv checks checksums.
+             ReceiveLock lock;
+             Require(lock);
              return self.SetSend(&text[0]);
            })
       .def("SetSend",

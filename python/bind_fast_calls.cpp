@@ -12,6 +12,7 @@
 
 #include "bindings.h"
 #include "instances.h"
+#include "receive_lock.h"
 #include "torvane/records.h"
 #include "torvane/safety.h"
 #include "torvane/udp.h"
@@ -39,7 +40,7 @@ PyObject* Send(PyObject* const* args, Py_ssize_t nargs) {
 
 PyObject* Recv(PyObject* const* args, Py_ssize_t nargs) {
   UDP* udp = nargs == 1 ? Held<UDP>(args[0]) : nullptr;
-  return udp ? PyLong_FromLong(udp->Recv()) : nullptr;
+  return udp ? ReceiveCall(*udp) : nullptr;
 }
 
 // Records in the order of the overloads; the text overload (first) is never a record.

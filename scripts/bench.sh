@@ -25,8 +25,11 @@ build/bench/bench/checksum_bench --benchmark_out="$out/checksum.json" --benchmar
 build/bench/bench/cycle_bench --benchmark_out="$out/cycle.json" --benchmark_out_format=json | quiet
 build/bench/bench/call_bench --benchmark_out="$out/call.json" --benchmark_out_format=json | quiet
 PYTHONPATH=build/bench/python "$python" bench/python_cycle.py "$out/python.json" 20000 | quiet
+build/bench/bench/loop_helpers_bench --benchmark_out="$out/helpers.json" --benchmark_out_format=json
+PYTHONPATH=build/bench/python "$python" bench/loop_period.py build/bench/bench/loop_period \
+  "$out/loop.json" 1
 "$python" bench/report.py "$out/checksum.json" "$out/cycle.json" "$out/python.json" \
-  "$report" "$(c++ --version | head -n 1)" "$out/call.json"
+  "$report" "$(c++ --version | head -n 1)" "$out/call.json" "$out/helpers.json" "$out/loop.json"
 
 # Instruction counts under the emulator, aarch64 beside x86-64. Debian's qemu-user-static cannot
 # load plugins; its dynamic qemu-user can. Where that is not installed, its package and the two

@@ -7,7 +7,8 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "install failed: ${out}")
 endif()
 set(site ${WORK_DIR}/${SITE_DIR})
-foreach(f robot_interface.pyi robot_interface-stubs/__init__.pyi)
+foreach(f robot_interface.pyi robot_interface-stubs/__init__.pyi torvane_link.pyi
+         torvane_link-stubs/__init__.pyi)
   if(NOT EXISTS ${site}/${f})
     message(FATAL_ERROR "${f} not installed into ${site}")
   endif()
@@ -18,7 +19,7 @@ if(EXISTS ${site}/py.typed)
 endif()
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=${site} ${PYTHON} -c
-          "import robot_interface as ri, os; print(os.path.dirname(ri.__file__)); ri.HighCmd()"
+          "import robot_interface as ri, torvane_link as tl, os; print(os.path.dirname(ri.__file__)); tl.HighFlightRecorder().Record(0.0, ri.HighCmd(), 0, ri.HighState())"
   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err OUTPUT_STRIP_TRAILING_WHITESPACE)
 if(NOT rc EQUAL 0 OR NOT out STREQUAL site)
   message(FATAL_ERROR "import from ${site} failed (${rc}): ${out} ${err}")
