@@ -127,7 +127,7 @@ int ParseOptions(int argc, char** argv, Options& out) {
       if (inet_pton(AF_INET, value, &a) != 1) return Bad("not an IPv4 address", value);
       out.address = value;
     } else if (std::strcmp(arg, "--port") == 0) {
-      if (!ParseUnsigned(value, 65535, u) || u == 0) return Bad("not a port (1..65535)", value);
+      if (!ParseUnsigned(value, 65535, u)) return Bad("not a port (0..65535)", value);
       out.port = static_cast<uint16_t>(u);
     } else if (std::strcmp(arg, "--rate") == 0) {
       if (!ParseDouble(value, d) || d < 1.0 || d > 10000.0) {
