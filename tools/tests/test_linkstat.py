@@ -7,7 +7,7 @@ import subprocess
 import tempfile
 import unittest
 
-from emulator import take_capture
+from torvane_test_support.capture import take_capture
 
 LINKSTAT = os.environ["TORVANE_LINKSTAT"]
 SNAPSHOTS = os.environ["TORVANE_SNAPSHOTS"]
