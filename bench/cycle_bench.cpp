@@ -8,9 +8,9 @@
 
 #include <cstring>
 
-#include "torvane_test/alloc_counter.h"
 #include "cycle_setup.h"
 #include "torvane/torvane.h"
+#include "torvane_test/alloc_counter.h"
 
 using namespace TORVANE;
 using namespace torvane_bench;

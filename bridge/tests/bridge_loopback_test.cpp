@@ -50,18 +50,11 @@ class BridgeLoopback : public ::testing::Test {
     ASSERT_TRUE(sim_->ReadUntil("level on", listening, 30000));
     const uint16_t robot_port = torvane_test::ListeningPort(listening);
     ASSERT_NE(robot_port, 0);
-    std::vector<std::string> args = {TORVANE_BRIDGE_PATH,
-                                     "--level",
-                                     level,
-                                     "--robot-port",
+    std::vector<std::string> args = {TORVANE_BRIDGE_PATH, "--level", level, "--robot-port",
                                      std::to_string(robot_port),
                                      // The bridge insists on a fixed local port.
-                                     "--local-port",
-                                     std::to_string(torvane_test::UnusedPort()),
-                                     "--namespace",
-                                     ns_,
-                                     "--duration",
-                                     "60"};
+                                     "--local-port", std::to_string(torvane_test::UnusedPort()),
+                                     "--namespace", ns_, "--duration", "60"};
     args.insert(args.end(), bridge_extra.begin(), bridge_extra.end());
     ChildOptions options;
     options.extra_env = {DdsEnv(), "ROS_DOMAIN_ID=" + std::to_string(TestDomain())};

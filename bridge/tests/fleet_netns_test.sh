@@ -7,14 +7,15 @@
 # are named tvtest-fleet-<pid>-*: removed on every exit, and a later run removes those of a run
 # that was killed. Needs root; skipped (exit 77) otherwise.
 #   fleet_netns_test.sh SIM BRIDGE CLIENT
+# shellcheck source-path=SCRIPTDIR/../..
 set -u
 sim=$1 bridge=$2 client=$3
 if [ "$(id -u)" -ne 0 ]; then echo "fleet_netns_test: skipped: needs root for ip netns"; exit 77; fi
 if ! command -v ip >/dev/null; then echo "fleet_netns_test: skipped: no ip (iproute2)"; exit 77; fi
 support=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tests/support/shell" && pwd)
-# shellcheck source=../../tests/support/shell/netns.sh
+# shellcheck source=tests/support/shell/netns.sh
 . "$support/netns.sh"
-# shellcheck source=../../tests/support/shell/processes.sh
+# shellcheck source=tests/support/shell/processes.sh
 . "$support/processes.sh"
 
 names=(a b c)
@@ -24,7 +25,7 @@ pids=()
 
 cleanup() {
   local p
-  for p in "${pids[@]}"; do proc_stop "$p" KILL 5; done
+  for p in "${pids[@]}"; do proc_stop "$p" TERM 5; done
   pids=()
   netns_remove_all
   rm -rf "$logs"

@@ -2,8 +2,8 @@
 // outcome included, with every heap allocation of the process counted.
 #include <gtest/gtest.h>
 
-#include "torvane_test/alloc_counter.h"
 #include "torvane/torvane.h"
+#include "torvane_test/alloc_counter.h"
 #include "udp_test_util.h"
 
 using namespace TORVANE;

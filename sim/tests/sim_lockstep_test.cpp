@@ -5,10 +5,10 @@
 #include <map>
 
 #include "sim_command.h"
-#include "torvane_test/sim_process.h"
 #include "torvane/udp.h"
 #include "torvane_test/lockstep.h"
 #include "torvane_test/loopback_peer.h"
+#include "torvane_test/sim_process.h"
 
 using namespace TORVANE;
 using namespace torvane_test;

@@ -11,9 +11,9 @@
 #include <memory>
 #include <thread>
 
+#include "sim_command.h"
 #include "torvane/packing.h"
 #include "torvane/udp.h"
-#include "sim_command.h"
 #include "torvane_test/datagrams.h"
 #include "torvane_test/loopback_peer.h"
 #include "torvane_test/sim_process.h"
@@ -147,8 +147,8 @@ TEST(SimMultiLinkSoak, FourLinksStayApartAndOnlyTheStoppedOneLosesAccess) {
     if (i == restart_at) {
       Link& l = links[kStopped];
       // Back on its old port, which the client is still connected to.
-      l.sim = std::make_unique<SimProcess>(SimCommand(), "low", std::vector<std::string>{},
-                                           l.sim_port);
+      l.sim =
+          std::make_unique<SimProcess>(SimCommand(), "low", std::vector<std::string>{}, l.sim_port);
       ASSERT_TRUE(l.sim->running());
       l.running = true;
     }

@@ -16,11 +16,11 @@
 
 #include "child_process/child_process.h"
 #include "sim_command.h"
-#include "torvane_test/sim_process.h"
 #include "torvane/safety.h"
 #include "torvane/udp.h"
 #include "torvane_test/datagrams.h"
 #include "torvane_test/loopback_peer.h"
+#include "torvane_test/sim_process.h"
 
 using namespace TORVANE;
 using namespace torvane_test;

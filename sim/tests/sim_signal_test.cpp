@@ -24,8 +24,8 @@ struct Case {
 
 void ExpectEndsWithTally(const Case& c, bool with_client) {
   std::vector<std::string> argv = SimCommand();
-  argv.insert(argv.end(), {"--level", "high", "--engine", "simple", "--port", "0", "--duration",
-                           "900"});
+  argv.insert(argv.end(),
+              {"--level", "high", "--engine", "simple", "--port", "0", "--duration", "900"});
   argv.insert(argv.end(), c.mode.begin(), c.mode.end());
   torvane_child::ChildProcess sim(argv);
   ASSERT_TRUE(sim.running());

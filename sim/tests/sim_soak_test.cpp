@@ -6,11 +6,11 @@
 #include <map>
 
 #include "sim_command.h"
-#include "torvane_test/sim_process.h"
 #include "torvane/packing.h"
 #include "torvane/udp.h"
 #include "torvane_test/datagrams.h"
 #include "torvane_test/lockstep.h"
+#include "torvane_test/sim_process.h"
 
 using namespace TORVANE;
 using namespace torvane_test;

@@ -7,9 +7,9 @@
 #include <cmath>
 
 #include "sim_command.h"
-#include "torvane_test/sim_process.h"
 #include "torvane/udp.h"
 #include "torvane_test/loopback_peer.h"
+#include "torvane_test/sim_process.h"
 
 using namespace TORVANE;
 using namespace torvane_test;

@@ -67,7 +67,8 @@ TEST(ChildProcess, OneThatIgnoresTheSignalIsKilledAfterTheGraceAndReaped) {
 }
 
 TEST(ChildProcess, WhatItPrintsOnItsWayOutIsKept) {
-  ChildProcess child(Shell("trap 'echo tally 7; exit 3' INT; echo ready; while :; do sleep 0.01; done"));
+  ChildProcess child(
+      Shell("trap 'echo tally 7; exit 3' INT; echo ready; while :; do sleep 0.01; done"));
   std::string line;
   ASSERT_TRUE(child.ReadLine(line));
   const Ending e = child.Stop(SIGINT, 10000);

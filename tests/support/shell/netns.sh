@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Network namespaces of a shell test, sourced. Every name is <prefix>-<pid of the test>-<name>,
 # so a run removes what an earlier run of the same test left behind (its pid no longer alive)
 # and never what a run beside it still uses.

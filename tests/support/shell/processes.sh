@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Child processes of a shell test, sourced: each is stopped within a bounded time and reaped.
 #   proc_stop PID [SIGNAL] [GRACE_S]   sends SIGNAL (default TERM); SIGKILL if PID has not ended
 #                                      GRACE_S (default 5) seconds later; reaps it. Returns 0 if
@@ -8,6 +9,7 @@
 #                                      ended by itself.
 # Only the test's own children (started with &) may be given: wait reaps them.
 
+# shellcheck disable=SC2034  # read by the sourcing script
 proc_status=0
 
 # True once PID has ended (a zombie counts: it is reaped by the wait that follows).

@@ -11,8 +11,8 @@
 namespace torvane_test {
 
 struct LockstepCycle {
-  int sent = 0;      // what Send returned
-  std::string kind;  // the emulator's account ("ok", "drop", ...; empty: it said nothing)
+  int sent = 0;         // what Send returned
+  std::string kind;     // the emulator's account ("ok", "drop", ...; empty: it said nothing)
   bool arrived = true;  // the answer was queued in time (always true for a drop)
   int result = 0;       // what Recv returned
   int expected = 0;     // what Recv returns for `kind`
