@@ -8,9 +8,9 @@
 
 #include <cstring>
 
-#include "alloc_counter.h"
 #include "cycle_setup.h"
 #include "torvane/torvane.h"
+#include "torvane_test/alloc_counter.h"
 
 using namespace TORVANE;
 using namespace torvane_bench;
@@ -19,14 +19,14 @@ namespace {
 
 void Report(benchmark::State& state, uint64_t allocations_before) {
   state.counters["allocs_per_cycle"] =
-      benchmark::Counter(static_cast<double>(torvane_bench::Allocations() - allocations_before) /
+      benchmark::Counter(static_cast<double>(torvane_test::Allocations() - allocations_before) /
                          static_cast<double>(state.iterations()));
 }
 
 template <typename Client>
 void SdkCycle(benchmark::State& state) {
   Client client;
-  const uint64_t before = torvane_bench::Allocations();
+  const uint64_t before = torvane_test::Allocations();
   for (auto _ : state) {
     if (client.Cycle() != 0) state.SkipWithError("no state");
   }
@@ -52,7 +52,7 @@ void Floor(benchmark::State& state, bool high) {
   uint8_t command[CmdBytes] = {0xFE, 0xEF};
   uint8_t buffer[StateBytes];
   alignas(8) uint8_t record[StateBytes];
-  const uint64_t before = torvane_bench::Allocations();
+  const uint64_t before = torvane_test::Allocations();
   for (auto _ : state) {
     link.RobotSends();
     send(fd, command, sizeof command, 0);

@@ -36,13 +36,6 @@ inline int BoundSocket(uint16_t port = 0) {
   return fd;
 }
 
-inline uint16_t FreePort() {
-  const int fd = BoundSocket();
-  const uint16_t port = PortOf(fd);
-  close(fd);
-  return port;
-}
-
 // A valid state datagram of either level: standing joints, checksum as the robot sends it.
 inline std::vector<uint8_t> StateDatagram(bool high) {
   using namespace TORVANE;
@@ -70,19 +63,20 @@ inline std::vector<uint8_t> StateDatagram(bool high) {
   return d;
 }
 
-// The robot's side: a bound peer socket and the client's port, free a moment ago.
+// The robot's side: a bound peer socket, and the client's port once the client has bound one.
 class Link {
  public:
-  explicit Link(bool high) : state_(StateDatagram(high)) {
-    peer_ = BoundSocket();
-    client_port_ = FreePort();
-    client_ = Loopback(client_port_);
-  }
+  explicit Link(bool high) : state_(StateDatagram(high)) { peer_ = BoundSocket(); }
   ~Link() { close(peer_); }
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
   uint16_t peer_port() const { return PortOf(peer_); }
   uint16_t client_port() const { return client_port_; }
+  // The client's endpoint socket, bound to a port of the system's choosing.
+  void ClientOn(int client_fd) {
+    client_port_ = PortOf(client_fd);
+    client_ = Loopback(client_port_);
+  }
   // The peer's part of a cycle, before and after the client's.
   void RobotSends() {
     sendto(peer_, state_.data(), state_.size(), 0, reinterpret_cast<const sockaddr*>(&client_),
@@ -114,8 +108,9 @@ int Exchange(Link& link, TORVANE::UDP& udp, Cmd& cmd, State& st) {
 // holds the standing pose.
 struct LowClient {
   LowClient()
-      : udp(TORVANE::LOW_LEVEL_FLAG, link.client_port(), "127.0.0.1", link.peer_port()),
+      : udp(TORVANE::LOW_LEVEL_FLAG, 0, "127.0.0.1", link.peer_port()),
         safety(TORVANE::LeggedType::Zorvan) {
+    link.ClientOn(udp.socketfd);
     TORVANE::LowState_refine standing;
     std::memcpy(&standing, StateDatagram(false).data(), sizeof standing);
     TORVANE::refineState(st, standing);
@@ -144,7 +139,8 @@ struct LowClient {
 
 // The high-level client of a Link, standing still.
 struct HighClient {
-  HighClient() : udp(TORVANE::HIGH_LEVEL_FLAG, link.client_port(), "127.0.0.1", link.peer_port()) {
+  HighClient() : udp(TORVANE::HIGH_LEVEL_FLAG, 0, "127.0.0.1", link.peer_port()) {
+    link.ClientOn(udp.socketfd);
     udp.InitCmdData(cmd);
   }
   // One cycle: send, receive. Returns what Recv returned (0: a state came).

@@ -6,13 +6,17 @@
 #include <chrono>
 #include <cmath>
 
-#include "child_process.h"
+#include <csignal>
+
+#include "child_process/child_process.h"
 #include "dds_test_util.h"
-#include "loopback_port.h"
 #include "ros_client.h"
+#include "torvane_test/loopback_peer.h"
+#include "torvane_test/sim_process.h"
 
 using namespace torvane_bridge_test;
-using torvane_test::FreePort;
+using torvane_child::ChildOptions;
+using torvane_child::ChildProcess;
 
 namespace {
 
@@ -35,31 +39,36 @@ class BridgeLoopback : public ::testing::Test {
   void TearDown() override { dds_delete(domain_); }
 
   void Start(const char* level, std::vector<std::string> bridge_extra) {
-    const uint16_t robot_port = FreePort();
     const std::string dir = ::testing::TempDir();
     sim_ = std::make_unique<ChildProcess>(
         // The plain models answer at once and move as commanded; what is under test here is
-        // the bridge's plumbing, not the physics.
+        // the bridge's plumbing, not the physics. It takes a free port and says which.
         std::vector<std::string>{TORVANE_SIM_PATH, "--level", level, "--engine", "simple", "--port",
-                                 std::to_string(robot_port), "--duration", "60"},
-        std::vector<std::string>{}, dir + "/" + ns_ + "_sim.log");
-    std::vector<std::string> args = {TORVANE_BRIDGE_PATH,
-                                     "--level",
-                                     level,
-                                     "--robot-port",
-                                     std::to_string(robot_port),
-                                     "--local-port",
-                                     std::to_string(FreePort()),
-                                     "--namespace",
-                                     ns_,
-                                     "--duration",
-                                     "60"};
-    args.insert(args.end(), bridge_extra.begin(), bridge_extra.end());
-    bridge_ = std::make_unique<ChildProcess>(
-        args, std::vector<std::string>{DdsEnv(), "ROS_DOMAIN_ID=" + std::to_string(TestDomain())},
-        dir + "/" + ns_ + "_bridge.log");
+                                 "0", "--duration", "60"});
     ASSERT_TRUE(sim_->running());
+    std::string listening;
+    ASSERT_TRUE(sim_->ReadUntil("level on", listening, 30000));
+    const uint16_t robot_port = torvane_test::ListeningPort(listening);
+    ASSERT_NE(robot_port, 0);
+    std::vector<std::string> args = {TORVANE_BRIDGE_PATH, "--level", level, "--robot-port",
+                                     std::to_string(robot_port),
+                                     // The bridge insists on a fixed local port.
+                                     "--local-port", std::to_string(torvane_test::UnusedPort()),
+                                     "--namespace", ns_, "--duration", "60"};
+    args.insert(args.end(), bridge_extra.begin(), bridge_extra.end());
+    ChildOptions options;
+    options.extra_env = {DdsEnv(), "ROS_DOMAIN_ID=" + std::to_string(TestDomain())};
+    options.output_path = dir + "/" + ns_ + "_bridge.log";
+    options.merge_stderr = true;
+    bridge_ = std::make_unique<ChildProcess>(args, options);
     ASSERT_TRUE(bridge_->running());
+  }
+
+  // Stops the bridge with `signal` (SIGKILL 10 s later) and returns its exit status, -1 if it
+  // was killed.
+  int StopBridge(int signal = SIGINT) {
+    const torvane_child::Ending e = bridge_->Stop(signal, 10000);
+    return e.killed || !e.ended ? -1 : e.exit_code;
   }
 
   dds_entity_t domain_ = 0, participant_ = 0;
@@ -84,7 +93,7 @@ TEST_F(BridgeLoopback, HighLevelWalksOnCmdVelAndStopsWhenItStops) {
   RosClient client(participant_, ns_);
   ASSERT_TRUE(client.ok());
   std::array<double, 12> q{};
-  ASSERT_TRUE(Within(15, [&] { return client.ReadJoints(q, 200); })) << bridge_->Output();
+  ASSERT_TRUE(Within(15, [&] { return client.ReadJoints(q, 200); })) << bridge_->OutputFile();
   EXPECT_NEAR(q[1], 0.67, 0.05);  // the emulator's standing thigh angle, by name order
   double x0 = 0, y = 0, vx = 0;
   ASSERT_TRUE(Within(5, [&] { return client.ReadOdom(x0, y, vx, 200); }));
@@ -97,12 +106,12 @@ TEST_F(BridgeLoopback, HighLevelWalksOnCmdVelAndStopsWhenItStops) {
     client.SendTwist(0.5, 0.0, 0.0);
     client.ReadOdom(x, y, vx, 20);
   }
-  EXPECT_GT(x - x0, 0.2) << bridge_->Output();
+  EXPECT_GT(x - x0, 0.2) << bridge_->OutputFile();
   // No more commands: after the deadline the bridge sends zero velocity and the body stops.
   EXPECT_TRUE(Within(5, [&] { return client.ReadOdom(x, y, vx, 100) && std::fabs(vx) < 0.02; }))
       << "still moving at " << vx;
-  EXPECT_EQ(bridge_->Stop(), 0);
-  const std::string out = bridge_->Output();
+  EXPECT_EQ(StopBridge(), 0);
+  const std::string out = bridge_->OutputFile();
   EXPECT_NE(out.find("commands "), std::string::npos) << out;
   EXPECT_EQ(out.find("commands 0 "), std::string::npos) << out;
 }
@@ -112,7 +121,7 @@ TEST_F(BridgeLoopback, LowLevelStandsOnJointCommandsAndGoesLimpWhenTheyStop) {
   RosClient client(participant_, ns_);
   ASSERT_TRUE(client.ok());
   std::array<double, 12> q{};
-  ASSERT_TRUE(Within(15, [&] { return client.ReadJoints(q, 200); })) << bridge_->Output();
+  ASSERT_TRUE(Within(15, [&] { return client.ReadJoints(q, 200); })) << bridge_->OutputFile();
   const std::array<double, 12> stand = {0, 0.67, -1.3, 0, 0.67, -1.3, 0, 0.67, -1.3, 0, 0.67, -1.3};
   const auto close_to_stand = [&] {
     for (int s = 0; s < 12; ++s) {
@@ -131,11 +140,28 @@ TEST_F(BridgeLoopback, LowLevelStandsOnJointCommandsAndGoesLimpWhenTheyStop) {
   // No more commands: damping without stiffness, and the body's weight folds the legs.
   EXPECT_TRUE(Within(5, [&] { return client.ReadJoints(q, 100) && q[2] < -1.5; }))
       << "calf still at " << q[2];
-  EXPECT_EQ(bridge_->Stop(), 0);
-  const std::string out = bridge_->Output();
+  EXPECT_EQ(StopBridge(), 0);
+  const std::string out = bridge_->OutputFile();
   EXPECT_NE(out.find("command refused (1 so far): joint_commands with a value that is not a "
                      "number"),
             std::string::npos)
       << out;
   EXPECT_EQ(out.find("Position Protection"), std::string::npos) << out;
+}
+
+// SIGTERM (what a service manager or a test's cleanup sends) ends it like SIGINT: at once, with
+// its tally, exit status 0, while it streams states to a subscriber.
+TEST_F(BridgeLoopback, EndsOnSigtermWithItsTally) {
+  Start("high", {});
+  RosClient client(participant_, ns_);
+  ASSERT_TRUE(client.ok());
+  std::array<double, 12> q{};
+  ASSERT_TRUE(Within(15, [&] { return client.ReadJoints(q, 200); })) << bridge_->OutputFile();
+  EXPECT_EQ(StopBridge(SIGTERM), 0) << bridge_->OutputFile();
+  const std::string out = bridge_->OutputFile();
+  EXPECT_NE(out.find("torvane-bridge: cycles "), std::string::npos) << out;
+  EXPECT_NE(out.find("torvane-bridge: states "), std::string::npos) << out;
+  const torvane_child::Ending sim = sim_->Stop(SIGTERM, 10000);
+  EXPECT_FALSE(sim.killed);
+  EXPECT_EQ(sim.exit_code, 0);
 }

@@ -3,18 +3,20 @@ emulator killed mid-run, a local port already taken, Ctrl-C, and the happy path.
 must end with one line naming what went wrong and a non-zero exit status."""
 
 import os
+import select
 import signal
 import socket
 import struct
 import subprocess
 import sys
 import threading
+import time
 import unittest
 
 SOURCE = os.environ.get("TORVANE_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
-sys.path.insert(0, os.path.join(SOURCE, "python", "tests"))
-from sim_process import Sim  # noqa: E402
-from support import free_port, stamp  # noqa: E402
+from torvane_test_support.peer import unused_port  # noqa: E402
+from torvane_test_support.sim import Sim  # noqa: E402
+from torvane_test_support.wire import stamp  # noqa: E402
 
 BIN = os.environ.get("TORVANE_EXAMPLES_BIN", "")
 PYTHON = sys.executable
@@ -31,23 +33,34 @@ EXAMPLES = {
 def run(name, port, *extra, timeout=60):
     """Runs an example to its end: (exit status, stdout, stderr)."""
     _, command = EXAMPLES[name]
-    done = subprocess.run(command + ["--port", str(port), "--local-port", str(free_port())]
+    done = subprocess.run(command + ["--port", str(port), "--local-port", str(unused_port())]
                           + list(extra), capture_output=True, text=True, timeout=timeout)
     return done.returncode, done.stdout, done.stderr
 
 
 def start(name, port, *extra):
     _, command = EXAMPLES[name]
-    return subprocess.Popen(command + ["--port", str(port), "--local-port", str(free_port())]
+    return subprocess.Popen(command + ["--port", str(port), "--local-port", str(unused_port())]
                             + list(extra), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                             text=True)
 
 
-def wait_for_link(proc):
-    """Reads the example's output up to its "link ... up" line."""
-    for line in proc.stdout:
-        if " link to " in line and " up;" in line:
-            return line
+def wait_for_link(proc, limit_s=60.0):
+    """Reads the example's output up to its "link ... up" line (the limit only keeps a fault
+    from hanging the test)."""
+    deadline = time.monotonic() + limit_s
+    seen = b""
+    while True:
+        for line in seen.decode(errors="replace").splitlines():
+            if " link to " in line and " up;" in line:
+                return line
+        ready, _, _ = select.select([proc.stdout], [], [], max(deadline - time.monotonic(), 0))
+        if not ready:
+            raise AssertionError(f"the example printed no link line within {limit_s:g} s")
+        chunk = os.read(proc.stdout.fileno(), 4096)
+        if not chunk:
+            break
+        seen += chunk
     raise AssertionError("the example ended before its link was up: " + proc.stderr.read())
 
 
@@ -66,7 +79,7 @@ class NoRobot(Failure):
     def test_nothing_listening(self):
         for name, (level, _) in EXAMPLES.items():
             with self.subTest(name):
-                port = free_port()
+                port = unused_port()
                 status, out, err = run(name, port)
                 self.assert_one_line(name, status, err, f"{level}-level state from 127.0.0.1:{port}",
                                      "nothing answered",

@@ -6,7 +6,7 @@ import struct
 import unittest
 
 import robot_interface as ri
-from support import Peer, endpoint, free_port, sdk_output, stamp
+from support import Peer, endpoint, unused_port, sdk_output, stamp
 
 
 def low_state(seed: int) -> bytes:
@@ -47,7 +47,7 @@ class GuardFailsClosed(unittest.TestCase):
     def test_nan_target_switches_leg_motors_off(self):
         cmd = ri.LowCmd()
         with sdk_output():
-            ri.UDP(free_port(), 614, 807, False, ri.nonBlock, True).InitCmdData(cmd)
+            ri.UDP(unused_port(), 614, 807, False, ri.nonBlock, True).InitCmdData(cmd)
         motors = cmd.motorCmd
         for s in range(20):
             motors[s].q = 0.0
@@ -103,7 +103,7 @@ class Supervision(unittest.TestCase):
     def test_stray_datagram_teaches_a_server_nothing(self):
         stranger = Peer()
         self.addCleanup(stranger.close)
-        port = free_port()
+        port = unused_port()
         with sdk_output():
             server = ri.UDP(port, 129, 1087, False, ri.nonBlock, False)
         stranger.send(b"!", port)
@@ -123,7 +123,7 @@ class Supervision(unittest.TestCase):
             stranger.receive()
 
     def test_timed_client_that_keeps_answering_is_never_dropped(self):
-        port = free_port()
+        port = unused_port()
         with sdk_output():
             udp = ri.UDP(port, "127.0.0.1", self.peer.port, 614, 807, True, ri.blockTimeout)
             udp.SetDisconnectTime(0.01, 0.2)  # 20 calls
@@ -138,7 +138,7 @@ class Supervision(unittest.TestCase):
                 self.assertEqual(udp.Recv(), 0)
 
     def test_timed_server_learns_its_client(self):
-        port = free_port()
+        port = unused_port()
         with sdk_output():
             server = ri.UDP(port, 129, 1087, False, ri.blockTimeout, False)
         self.peer.send(b"!", port)

@@ -7,7 +7,7 @@ import operator
 import unittest
 
 import robot_interface as ri
-from support import Peer, free_port, sdk_output
+from support import Peer, unused_port, sdk_output
 
 RECORDS = [ri.BmsCmd, ri.BmsState, ri.Cartesian, ri.IMU, ri.LED, ri.MotorState, ri.MotorCmd,
            ri.LowState, ri.LowCmd, ri.HighState, ri.HighCmd, ri.UDPState]
@@ -66,11 +66,11 @@ class HostileInputs(unittest.TestCase):
 
     def endpoints(self, peer):
         with sdk_output():
-            return [ri.UDP(0xEE, free_port(), "127.0.0.1", peer.port),
-                    ri.UDP(0xFF, free_port(), "127.0.0.1", peer.port),
-                    ri.UDP(free_port(), "127.0.0.1", peer.port, 4, 4, True, ri.nonBlock),
-                    ri.UDP(free_port(), 129, 1087, False, ri.block, False),
-                    ri.UDP(free_port(), 614, 807, True, ri.blockTimeout, True)]
+            return [ri.UDP(0xEE, unused_port(), "127.0.0.1", peer.port),
+                    ri.UDP(0xFF, unused_port(), "127.0.0.1", peer.port),
+                    ri.UDP(unused_port(), "127.0.0.1", peer.port, 4, 4, True, ri.nonBlock),
+                    ri.UDP(unused_port(), 129, 1087, False, ri.block, False),
+                    ri.UDP(unused_port(), 614, 807, True, ri.blockTimeout, True)]
 
     def test_constructors(self):
         for cls in [ri.UDP, ri.Safety, ri.LeggedType, ri.RecvEnum] + RECORDS:

@@ -4,12 +4,12 @@ import sys
 import unittest
 
 import robot_interface as ri
-from support import Peer, crc, endpoint, free_port, scrambled, sdk_output
+from support import Peer, crc, endpoint, unused_port, scrambled, sdk_output
 
 
 def server(send=129, recv=1087, defer=True):
     with sdk_output():
-        return ri.UDP(free_port(), send, recv, False, ri.nonBlock, defer)
+        return ri.UDP(unused_port(), send, recv, False, ri.nonBlock, defer)
 
 
 class Construction(unittest.TestCase):
@@ -17,9 +17,9 @@ class Construction(unittest.TestCase):
         peer = Peer()
         self.addCleanup(peer.close)
         with sdk_output() as out:
-            ri.UDP(0xEE, free_port(), "127.0.0.1", peer.port)
-            ri.UDP(free_port(), b"127.0.0.1", peer.port, 129, 1087, 0, ri.blockTimeout)
-            ri.UDP(free_port(), 129, 1087, 1, ri.nonBlock, True)
+            ri.UDP(0xEE, unused_port(), "127.0.0.1", peer.port)
+            ri.UDP(unused_port(), b"127.0.0.1", peer.port, 129, 1087, 0, ri.blockTimeout)
+            ri.UDP(unused_port(), 129, 1087, 1, ri.nonBlock, True)
         self.assertEqual(out[0].count("UDP Initialized."), 2)
         self.assertEqual(out[0].count("Closing UDP."), 3)
 
@@ -211,7 +211,7 @@ class Refusals(unittest.TestCase):
             high.SetSend(ri.LowCmd())
         self.assertEqual(high.GetRecv(ri.LowState()), None)  # 807 fits 1087
         with sdk_output():
-            small = ri.UDP(free_port(), "127.0.0.1", peer.port, 100, 100, False, ri.nonBlock)
+            small = ri.UDP(unused_port(), "127.0.0.1", peer.port, 100, 100, False, ri.nonBlock)
         fresh = ri.HighCmd()
         with self.assertRaises(ValueError):
             small.SetSend(fresh)

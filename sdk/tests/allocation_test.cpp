@@ -2,22 +2,22 @@
 // outcome included, with every heap allocation of the process counted.
 #include <gtest/gtest.h>
 
-#include "alloc_counter.h"
 #include "torvane/torvane.h"
+#include "torvane_test/alloc_counter.h"
 #include "udp_test_util.h"
 
 using namespace TORVANE;
 using namespace torvane_test;
 
 TEST(Allocations, NoneOnTheCyclePath) {
-  const uint64_t start = torvane_bench::Allocations();
+  const uint64_t start = torvane_test::Allocations();
   { std::vector<int> probe(100); }
-  ASSERT_GT(torvane_bench::Allocations(), start) << "the counter does not see allocations";
+  ASSERT_GT(torvane_test::Allocations(), start) << "the counter does not see allocations";
   detail::ResetTransportState();
   Peer peer;
-  UDP low(LOW_LEVEL_FLAG, FreePort(), "127.0.0.1", peer.port());
-  UDP high(HIGH_LEVEL_FLAG, FreePort(), "127.0.0.1", peer.port());
-  UDP server(FreePort(), 129, 1087, true, nonBlock, false);
+  UDP low(LOW_LEVEL_FLAG, 0, "127.0.0.1", peer.port());
+  UDP high(HIGH_LEVEL_FLAG, 0, "127.0.0.1", peer.port());
+  UDP server(0, 129, 1087, true, nonBlock, false);
   Safety safety(LeggedType::Zorvan);
   LowCmd cmd{};
   LowState state{};
@@ -31,7 +31,7 @@ TEST(Allocations, NoneOnTheCyclePath) {
   auto bad = HighStateDatagram(3);
   bad[100] ^= 1;
   // The datagrams (vectors) exist before counting starts; sends and receives allocate nothing.
-  const uint64_t before = torvane_bench::Allocations();
+  const uint64_t before = torvane_test::Allocations();
   for (int i = 0; i < 200; ++i) {
     peer.SendTo(BoundPort(low.socketfd), low_state);
     safety.PositionLimit(cmd);
@@ -53,5 +53,5 @@ TEST(Allocations, NoneOnTheCyclePath) {
     server.Recv();
     server.Recv();
   }
-  EXPECT_EQ(torvane_bench::Allocations() - before, 0u);
+  EXPECT_EQ(torvane_test::Allocations() - before, 0u);
 }

@@ -8,7 +8,8 @@
 
 #include "torvane/checksum.h"
 #include "torvane/records.h"
-#include "wire_test_util.h"
+#include "torvane_test/datagrams.h"
+#include "torvane_test/reference_checksum.h"
 
 using namespace TORVANE;
 using torvane_test::BitwiseCrc;

@@ -2,6 +2,7 @@
 // paths drop the privileges first.
 #include <gtest/gtest.h>
 #include <linux/capability.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -9,6 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <string>
 
 #include "torvane/environment.h"
@@ -69,14 +73,34 @@ ChildResult RunInChild(Privilege privilege) {
     _exit((r == 1 ? 10 : r == -1 ? 20 : 30) + (fifo95 ? 1 : 0));
   }
   close(pipe_fd[1]);
+  // Bounded, so that a child that never ends fails the test instead of hanging it: its output
+  // until it closes the pipe, then its end, then SIGKILL.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  const auto left_ms = [&] {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<int64_t>(0, left.count()));
+  };
   ChildResult out;
   char buf[256];
   ssize_t n;
-  while ((n = read(pipe_fd[0], buf, sizeof buf)) > 0) out.out.append(buf, static_cast<size_t>(n));
+  pollfd readable{pipe_fd[0], POLLIN, 0};
+  while (poll(&readable, 1, left_ms()) == 1 && (n = read(pipe_fd[0], buf, sizeof buf)) > 0) {
+    out.out.append(buf, static_cast<size_t>(n));
+  }
   close(pipe_fd[0]);
   int status = 0;
-  waitpid(pid, &status, 0);
-  const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  bool ended = false;
+  while (!ended && left_ms() > 0) {
+    ended = waitpid(pid, &status, WNOHANG) == pid;
+    if (!ended) poll(nullptr, 0, 10);
+  }
+  if (!ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);  // SIGKILL cannot be caught
+    status = -1;
+  }
+  const int code = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   out.result = code / 10 == 1 ? 1 : code / 10 == 2 ? -1 : code;
   out.fifo95 = code % 10 == 1;
   return out;

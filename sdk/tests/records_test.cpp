@@ -3,7 +3,8 @@
 #include <cstring>
 
 #include "torvane/udp.h"
-#include "wire_test_util.h"
+#include "torvane_test/datagrams.h"
+#include "torvane_test/reference_checksum.h"
 
 using namespace TORVANE;
 using torvane_test::Bytes;

@@ -84,8 +84,8 @@ TEST_F(EndpointTest, InitPrintsOneLineAndSetsModes) {
 }
 
 TEST_F(EndpointTest, SocketFailuresAreReportedAndSetUpGoesOn) {
-  const uint16_t port = FreePort();
-  UDP first(port, 129, 1087, false, nonBlock, false);
+  UDP first(0, 129, 1087, false, nonBlock, false);
+  const uint16_t port = BoundPort(first.socketfd);
   std::unique_ptr<UDP> second;
   Captured c = Capture([&] { second.reset(new UDP(port, 129, 1087, false, nonBlock, false)); });
   EXPECT_EQ(c.err, "[Error] Bind client ip&port failed: Address already in use\n");
@@ -333,7 +333,7 @@ TEST_F(EndpointTest, LengthsThatCannotHoldAChecksumAreRefused) {
 
 TEST_F(EndpointTest, SetIpPortRebindsTheSameLocalPort) {
   Peer first, second;
-  const uint16_t port = FreePort();
+  const uint16_t port = UnusedPort();
   UDP udp(port, 129, 1087, false, nonBlock, true);
   udp.SetIpPort("127.0.0.1", first.port());
   EXPECT_TRUE(udp.connected);

@@ -18,12 +18,12 @@ class RecvTest : public TransportTest {
   // is a fixed one, as in real use.
   std::unique_ptr<UDP> Client(int send, int recv, RecvEnum mode = nonBlock, bool autoDc = false) {
     auto udp =
-        std::make_unique<UDP>(FreePort(), "127.0.0.1", peer.port(), send, recv, autoDc, mode);
+        std::make_unique<UDP>(UnusedPort(), "127.0.0.1", peer.port(), send, recv, autoDc, mode);
     port = BoundPort(udp->socketfd);
     return udp;
   }
   std::unique_ptr<UDP> Server(int send, int recv, RecvEnum mode = nonBlock, bool autoDc = false) {
-    auto udp = std::make_unique<UDP>(FreePort(), send, recv, autoDc, mode, false);
+    auto udp = std::make_unique<UDP>(UnusedPort(), send, recv, autoDc, mode, false);
     port = BoundPort(udp->socketfd);
     return udp;
   }

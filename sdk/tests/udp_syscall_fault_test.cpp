@@ -82,7 +82,7 @@ TEST_F(TimedWaitTest, FailedWaitThatLeavesTheSetGoesOnToDrain) {
 
 TEST_F(ConnectFaultTest, EveryConnectToASenderFails) {
   Peer peer;
-  UDP udp(FreePort(), 129, 1087, false, nonBlock, false);
+  UDP udp(0, 129, 1087, false, nonBlock, false);
   peer.SendTo(BoundPort(udp.socketfd), HighStateDatagram(1));
   peer.SendTo(BoundPort(udp.socketfd), HighStateDatagram(2));
   ASSERT_TRUE(WaitReadable(udp.socketfd));
@@ -103,7 +103,7 @@ TEST_F(ConnectFaultTest, EveryConnectToASenderFails) {
 
 TEST_F(ConnectFaultTest, FailedDissolveStillDrops) {
   Peer peer;
-  UDP udp(FreePort(), "127.0.0.1", peer.port(), 129, 1087, true, nonBlock);
+  UDP udp(UnusedPort(), "127.0.0.1", peer.port(), 129, 1087, true, nonBlock);
   udp.SetDisconnectTime(1.0f, 1.0f);
   udp.Recv();
   g_connect_fails = true;

@@ -152,7 +152,7 @@ int Replay::Run(const volatile std::sig_atomic_t& stop) {
   const double length_s = items_.empty() ? 0.0 : items_.back().offset_us * 1e-6;
   std::printf("torvane-sim: replay of %s: %zu %s-level datagrams of %s over %.3f s, on %s:%u\n",
               options_.replay_path.c_str(), items_.size(), high_ ? "high" : "low", robot_.c_str(),
-              length_s, options_.address.c_str(), static_cast<unsigned>(options_.port));
+              length_s, options_.address.c_str(), static_cast<unsigned>(ListeningPort(fd)));
   std::fflush(stdout);
 
   const double give_up = options_.duration_s > 0 ? Now() + options_.duration_s : 0.0;

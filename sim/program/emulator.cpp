@@ -71,7 +71,7 @@ bool Emulator::Listen() {
   }
   udp_->SetDisconnectTime(static_cast<float>(period_), 1.0f);
   std::printf("torvane-sim: %s level on %s:%u, %s at %g Hz\n", high ? "high" : "low",
-              options_.address.c_str(), static_cast<unsigned>(options_.port),
+              options_.address.c_str(), static_cast<unsigned>(ListeningPort(fd)),
               options_.lockstep ? "lockstep" : "streaming", options_.rate_hz);
   std::fflush(stdout);
   return true;

@@ -28,4 +28,11 @@ int ListenSocket(const std::string& address, uint16_t port) {
   return fd;
 }
 
+uint16_t ListeningPort(int fd) {
+  sockaddr_in local{};
+  socklen_t length = sizeof local;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) return 0;
+  return ntohs(local.sin_port);
+}
+
 }  // namespace torvane_sim

@@ -4,9 +4,11 @@
 
 #include <map>
 
-#include "sim_process.h"
+#include "sim_command.h"
 #include "torvane/udp.h"
-#include "udp_test_util.h"
+#include "torvane_test/lockstep.h"
+#include "torvane_test/loopback_peer.h"
+#include "torvane_test/sim_process.h"
 
 using namespace TORVANE;
 using namespace torvane_test;
@@ -21,19 +23,12 @@ template <typename Cmd>
 std::map<std::string, int> RunCycles(UDP& udp, SimProcess& sim, Cmd& cmd, int cycles) {
   std::map<std::string, int> kinds;
   for (int i = 0; i < cycles; ++i) {
-    udp.SetSend(cmd);
-    udp.Send();
-    const std::string kind = sim.Answer();
-    EXPECT_FALSE(kind.empty()) << "cycle " << i;
-    if (kind.empty()) break;
-    ++kinds[kind];
-    // Whatever was sent is queued by now; wait for it all the same where something was sent.
-    if (kind != "drop") {
-      EXPECT_TRUE(WaitReadable(udp.socketfd)) << "cycle " << i;
-    }
-    const int result = udp.Recv();
-    const int expected = SimProcess::ExpectedResult(kind);
-    EXPECT_EQ(result, expected) << "cycle " << i << ": " << kind;
+    const LockstepCycle c = Lockstep(udp, sim, cmd);
+    EXPECT_FALSE(c.kind.empty()) << "cycle " << i;
+    if (c.kind.empty()) break;
+    ++kinds[c.kind];
+    EXPECT_TRUE(c.arrived) << "cycle " << i;
+    EXPECT_EQ(c.result, c.expected) << "cycle " << i << ": " << c.kind;
   }
   return kinds;
 }
@@ -54,10 +49,9 @@ void ExpectCountersMatch(const UDP& udp, std::map<std::string, int>& kinds,
 
 TEST(SimLockstep, LowLevelCountersMatchInjectedFaults) {
   detail::ResetTransportState();
-  const uint16_t port = FreePort();
-  SimProcess sim("low", port, kAllFaults);
+  SimProcess sim(SimCommand(), "low", kAllFaults);
   ASSERT_TRUE(sim.running());
-  UDP udp(LOW_LEVEL_FLAG, FreePort(), "127.0.0.1", port);
+  UDP udp(LOW_LEVEL_FLAG, 0, "127.0.0.1", sim.port());
   LowCmd cmd{};
   udp.InitCmdData(cmd);
   auto kinds = RunCycles(udp, sim, cmd, 1000);
@@ -66,12 +60,11 @@ TEST(SimLockstep, LowLevelCountersMatchInjectedFaults) {
 
 TEST(SimLockstep, HighLevelCountersMatchInjectedFaults) {
   detail::ResetTransportState();
-  const uint16_t port = FreePort();
   std::vector<std::string> args = kAllFaults;
   args.insert(args.end(), {"--engine", "simple"});  // the body moves from the first command
-  SimProcess sim("high", port, args);
+  SimProcess sim(SimCommand(), "high", args);
   ASSERT_TRUE(sim.running());
-  UDP udp(HIGH_LEVEL_FLAG, FreePort(), "127.0.0.1", port);
+  UDP udp(HIGH_LEVEL_FLAG, 0, "127.0.0.1", sim.port());
   HighCmd cmd{};
   udp.InitCmdData(cmd);
   cmd.mode = 2;
@@ -85,9 +78,9 @@ TEST(SimLockstep, HighLevelCountersMatchInjectedFaults) {
 
 TEST(SimLockstep, BadCommandsAreRejectedAndAnsweredWithNothing) {
   detail::ResetTransportState();
-  const uint16_t port = FreePort();
-  SimProcess sim("low", port, {});
-  UDP udp(0, "127.0.0.1", port, 614, 807, false, nonBlock);
+  SimProcess sim(SimCommand(), "low", {});
+  ASSERT_TRUE(sim.running());
+  UDP udp(0, "127.0.0.1", sim.port(), 614, 807, false, nonBlock);
   char garbage[614] = {};  // no header: the emulator's receive check refuses it
   udp.SetSend(garbage);
   udp.Send();

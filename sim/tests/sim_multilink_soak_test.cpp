@@ -11,10 +11,12 @@
 #include <memory>
 #include <thread>
 
-#include "sim_process.h"
+#include "sim_command.h"
 #include "torvane/packing.h"
 #include "torvane/udp.h"
-#include "udp_test_util.h"
+#include "torvane_test/datagrams.h"
+#include "torvane_test/loopback_peer.h"
+#include "torvane_test/sim_process.h"
 
 using namespace TORVANE;
 using namespace torvane_test;
@@ -50,7 +52,7 @@ void Fill(LowCmd& cmd, int link, int cycle) {
 uint64_t DigestOf(const LowCmd& cmd) {
   LowCmd_refine packed{};
   refineCmd(packed, cmd);
-  return SimProcess::Digest(reinterpret_cast<const uint8_t*>(&packed), sizeof packed);
+  return Digest(reinterpret_cast<const uint8_t*>(&packed), sizeof packed);
 }
 
 struct Link {
@@ -67,7 +69,7 @@ struct Link {
 // its own, and that the state it unpacks is its own (all zeros: it never receives).
 class SideSender {
  public:
-  SideSender() : udp_(LOW_LEVEL_FLAG, FreePort(), "127.0.0.1", peer_.port()) {}
+  SideSender() : udp_(LOW_LEVEL_FLAG, 0, "127.0.0.1", peer_.port()) {}
   ~SideSender() { Stop(); }  // also when an assertion ends the test early
   void Start() {
     thread_ = std::thread([this] { Run(); });
@@ -96,7 +98,7 @@ class SideSender {
       }
       const auto sent = peer_.Receive();
       if (sent.size() != static_cast<size_t>(LOW_CMD_LENGTH) ||
-          SimProcess::Digest(sent.data(), sent.size()) != DigestOf(cmd)) {
+          Digest(sent.data(), sent.size()) != DigestOf(cmd)) {
         ++crossed_;
       }
       ++rounds_;
@@ -122,10 +124,10 @@ TEST(SimMultiLinkSoak, FourLinksStayApartAndOnlyTheStoppedOneLosesAccess) {
   Link links[kLinks];
   for (int k = 0; k < kLinks; ++k) {
     Link& l = links[k];
-    l.sim_port = FreePort();
-    l.sim = std::make_unique<SimProcess>("low", l.sim_port, std::vector<std::string>{});
+    l.sim = std::make_unique<SimProcess>(SimCommand(), "low", std::vector<std::string>{});
     ASSERT_TRUE(l.sim->running());
-    l.udp = std::make_unique<UDP>(LOW_LEVEL_FLAG, FreePort(), "127.0.0.1", l.sim_port);
+    l.sim_port = l.sim->port();
+    l.udp = std::make_unique<UDP>(LOW_LEVEL_FLAG, 0, "127.0.0.1", l.sim_port);
     l.udp->InitCmdData(l.cmd);
   }
   links[0].udp->SetAccessibleTime(1.0f, kAccessibleCalls);  // process-wide
@@ -144,7 +146,9 @@ TEST(SimMultiLinkSoak, FourLinksStayApartAndOnlyTheStoppedOneLosesAccess) {
     }
     if (i == restart_at) {
       Link& l = links[kStopped];
-      l.sim = std::make_unique<SimProcess>("low", l.sim_port, std::vector<std::string>{});
+      // Back on its old port, which the client is still connected to.
+      l.sim =
+          std::make_unique<SimProcess>(SimCommand(), "low", std::vector<std::string>{}, l.sim_port);
       ASSERT_TRUE(l.sim->running());
       l.running = true;
     }
@@ -195,7 +199,7 @@ TEST(SimMultiLinkSoak, FourLinksStayApartAndOnlyTheStoppedOneLosesAccess) {
       l.udp->GetRecv(state);
       std::memcpy(&packed, raw.data(), sizeof packed);
       refineState(expected, packed);
-      if (SimProcess::Digest(raw.data(), raw.size()) != state_digest ||
+      if (Digest(raw.data(), raw.size()) != state_digest ||
           std::memcmp(&state, &expected, sizeof state) != 0) {
         ADD_FAILURE() << "cycle " << i << " link " << k << ": a state not from its own robot";
         ++failures;

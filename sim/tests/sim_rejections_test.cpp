@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "program/rejections.h"
-#include "wire_test_util.h"
+#include "torvane_test/datagrams.h"
+#include "torvane_test/reference_checksum.h"
 
 using torvane_sim::Judge;
 using torvane_sim::Reason;

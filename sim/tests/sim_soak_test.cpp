@@ -5,10 +5,12 @@
 
 #include <map>
 
-#include "sim_process.h"
+#include "sim_command.h"
 #include "torvane/packing.h"
 #include "torvane/udp.h"
-#include "udp_test_util.h"
+#include "torvane_test/datagrams.h"
+#include "torvane_test/lockstep.h"
+#include "torvane_test/sim_process.h"
 
 using namespace TORVANE;
 using namespace torvane_test;
@@ -16,14 +18,13 @@ using namespace torvane_test;
 TEST(SimSoak, TwoHundredThousandCyclesWithEveryFault) {
   constexpr int kCycles = 200000;
   detail::ResetTransportState();
-  const uint16_t port = FreePort();
-  SimProcess sim("low", port,
+  SimProcess sim(SimCommand(), "low",
                  {"--seed", "2024", "--drop", "0.02", "--corrupt-crc", "0.02", "--corrupt-header",
                   "0.02", "--truncate", "0.02", "--duplicate", "0.02",
                   // The wire is under test, not the motion: the plain joint model costs least.
                   "--engine", "simple"});
   ASSERT_TRUE(sim.running());
-  UDP udp(LOW_LEVEL_FLAG, FreePort(), "127.0.0.1", port);
+  UDP udp(LOW_LEVEL_FLAG, 0, "127.0.0.1", sim.port());
   LowCmd cmd{};
   udp.InitCmdData(cmd);
   LowState state{};
@@ -34,25 +35,22 @@ TEST(SimSoak, TwoHundredThousandCyclesWithEveryFault) {
   uint32_t last_tick = 0;
   for (int i = 0; i < kCycles && mismatches < 10; ++i) {
     cmd.motorCmd[0].q = static_cast<float>(i % 100) * 0.001f;
-    udp.SetSend(cmd);
-    ASSERT_EQ(udp.Send(), 614);
-    uint64_t digest = 0;
-    const std::string kind = sim.Answer(&digest);
+    const LockstepCycle c = Lockstep(udp, sim, cmd);
+    ASSERT_EQ(c.sent, 614);
+    const std::string& kind = c.kind;
+    const uint64_t digest = c.digest;
     ASSERT_FALSE(kind.empty()) << "the emulator stopped answering at cycle " << i;
     ++kinds[kind];
-    if (kind != "drop") {
-      ASSERT_TRUE(WaitReadable(udp.socketfd)) << "cycle " << i;
-    }
-    const int result = udp.Recv();
-    const int expected = SimProcess::ExpectedResult(kind);
-    if (result != expected) {
+    ASSERT_TRUE(c.arrived) << "cycle " << i;
+    const int result = c.result;
+    if (result != c.expected) {
       ADD_FAILURE() << "cycle " << i << ": " << kind << " gave " << result;
       ++mismatches;
       continue;
     }
     if (result != 0) continue;
     udp.GetRecv(reinterpret_cast<char*>(raw.data()));
-    if (SimProcess::Digest(raw.data(), raw.size()) != digest) {
+    if (Digest(raw.data(), raw.size()) != digest) {
       ADD_FAILURE() << "cycle " << i << ": the state is not the one the emulator sent";
       ++mismatches;
     }

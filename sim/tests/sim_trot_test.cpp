@@ -6,9 +6,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "sim_process.h"
+#include "sim_command.h"
 #include "torvane/udp.h"
-#include "udp_test_util.h"
+#include "torvane_test/loopback_peer.h"
+#include "torvane_test/sim_process.h"
 
 using namespace TORVANE;
 using namespace torvane_test;
@@ -20,8 +21,8 @@ constexpr int kRate = 500;
 class Walker {
  public:
   Walker()
-      : sim_("high", port_, {"--engine", "physics"}),
-        udp_(HIGH_LEVEL_FLAG, FreePort(), "127.0.0.1", port_) {
+      : sim_(SimCommand(), "high", {"--engine", "physics"}),
+        udp_(HIGH_LEVEL_FLAG, 0, "127.0.0.1", sim_.port()) {
     udp_.InitCmdData(cmd);
   }
   bool running() const { return sim_.running(); }
@@ -57,7 +58,6 @@ class Walker {
   std::vector<uint64_t> digests;
 
  private:
-  uint16_t port_ = FreePort();
   SimProcess sim_;
   UDP udp_;
   double last_yaw_ = 0;

@@ -14,8 +14,9 @@ import unittest
 SIM = os.environ["TORVANE_SIM"]
 SOURCE = os.environ["TORVANE_SOURCE_DIR"]
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(SOURCE, "tools", "tests"))
-from emulator import Sim, command, free_port  # noqa: E402
+from torvane_test_support.peer import unused_port  # noqa: E402
+from torvane_test_support.sim import SimProcess as Sim  # noqa: E402
+from torvane_test_support.wire import command  # noqa: E402
 
 
 def read_pcap(path):
@@ -41,7 +42,7 @@ def run_example(port, out, must_succeed=True):
     recorded timing, so only the states it took are compared there."""
     example = os.path.join(SOURCE, "examples", "python", "stand_up.py")
     done = subprocess.run([sys.executable, os.path.join(HERE, "record_states.py"), out, example,
-                           "--port", str(port), "--local-port", str(free_port())],
+                           "--port", str(port), "--local-port", str(unused_port())],
                           capture_output=True, text=True, timeout=60)
     if must_succeed and done.returncode != 0:
         raise AssertionError(f"the example failed:\n{done.stdout}\n{done.stderr}")
@@ -95,7 +96,8 @@ class Replay(unittest.TestCase):
             replay = Sim("--replay", recorded, "--pcap", replayed)
             second = run_example(replay.port, os.path.join(tmp, "second.jsonl"),
                                  must_succeed=False)
-            replay.proc.wait(timeout=60)  # it ends once the whole capture is played
+            replay.wait(60)  # it ends once the whole capture is played
+            self.assertTrue(replay.child.ended_by_itself, "the replay did not end within 60 s")
             tally = replay.stop()
             self.assertTrue(any("replayed" in line for line in tally), tally)
 
@@ -149,7 +151,8 @@ class Replay(unittest.TestCase):
                 client.sendto(command("high", 0), ("127.0.0.1", replay.port))
                 self.assertIn(b"replaying to 127.0.0.1:", replay.readline())
                 got = client.recv(2000)
-            replay.proc.wait(timeout=30)
+            replay.wait(30)
+            self.assertTrue(replay.child.ended_by_itself, "the replay did not end within 30 s")
             replay.stop()
             self.assertEqual([got], [r[2] for r in read_pcap(states) if len(r[2]) == 1087])
 
@@ -162,7 +165,7 @@ class Replay(unittest.TestCase):
             ]
             for args, status, message in cases:
                 with self.subTest(args=args[2:]):
-                    done = subprocess.run([SIM, "--port", str(free_port())] + args,
+                    done = subprocess.run([SIM, "--port", "0"] + args,
                                           capture_output=True, text=True, timeout=30)
                     self.assertEqual(done.returncode, status, done.stderr)
                     self.assertIn(message, done.stderr)

@@ -10,7 +10,7 @@ import tempfile
 import unittest
 import xml.etree.ElementTree as ET
 
-from emulator import take_capture
+from torvane_test_support.capture import take_capture
 
 TSHARK = os.environ.get("TSHARK", "tshark")
 DISSECTOR = os.environ["TORVANE_DISSECTOR"]

@@ -9,7 +9,9 @@ import tempfile
 import time
 import unittest
 
-from emulator import Sim, command, take_capture
+from torvane_test_support.capture import take_capture
+from torvane_test_support.sim import SimProcess as Sim
+from torvane_test_support.wire import command
 
 LINKSTAT = os.environ["TORVANE_LINKSTAT"]
 SNAPSHOTS = os.environ["TORVANE_SNAPSHOTS"]

@@ -7,7 +7,7 @@ import re
 import subprocess
 import unittest
 
-from sim_process import SimProcess
+from torvane_test_support.sim import SimProcess
 
 LINKCHECK = os.environ["TORVANE_LINKCHECK"]
 

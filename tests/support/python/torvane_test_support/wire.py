@@ -1,7 +1,6 @@
-"""What the tests build without the module: the independent checksum, datagram images stamped
-with it and a free port on 127.0.0.1. The module's, emulator's and tools' tests share them."""
+"""The packet checksum as the protocol defines it, bit by bit, its scrambled form, and command
+datagrams stamped with it: built without the module, to hold the module against."""
 
-import socket
 import struct
 
 
@@ -30,7 +29,15 @@ def stamp(image: bytearray, scramble: bool = False) -> bytes:
     return bytes(image)
 
 
-def free_port() -> int:
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+def command(level: str, serial: int) -> bytes:
+    """A command datagram of `level` ("high": 129 bytes, "low": 614) with SN `serial`."""
+    length, flag = (129, 0xEE) if level == "high" else (614, 0xFF)
+    image = bytearray(length)
+    image[0:3] = bytes([0xFE, 0xEF, flag])
+    struct.pack_into("<I", image, 4, serial)
+    if level == "high":
+        image[22] = 1  # stand
+    else:
+        for slot in range(20):  # every motor: mode 10, no targets held
+            struct.pack_into("<Bff", image, 22 + 27 * slot, 10, 2146000000.0, 16000.0)
+    return stamp(image)

@@ -5,8 +5,10 @@ import subprocess
 import unittest
 
 import robot_interface as ri
-from sim_process import SIM, Sim
-from support import free_port, sdk_output
+from torvane_test_support.lockstep import lockstep
+from torvane_test_support.output import sdk_output
+from torvane_test_support.peer import unused_port
+from torvane_test_support.sim import SIM, Sim
 
 STAND = [0.0, 0.67, -1.3] * 4
 
@@ -17,13 +19,10 @@ class Cycle:
     def __init__(self, sim, level):
         self.sim = sim
         with sdk_output():
-            self.udp = ri.UDP(level, free_port(), "127.0.0.1", sim.port)
+            self.udp = ri.UDP(level, unused_port(), "127.0.0.1", sim.port)
 
     def run(self, cmd):
-        self.udp.SetSend(cmd)
-        self.udp.Send()
-        kind = self.sim.answer()
-        return kind, self.udp.Recv()
+        return lockstep(self.udp, self.sim, cmd)
 
 
 class LowLevel(unittest.TestCase):
@@ -171,7 +170,7 @@ class CommandLine(unittest.TestCase):
                 self.assertTrue(done.stderr.startswith("torvane-sim: "))
 
     def test_duration_ends_it_with_a_tally(self):
-        done = subprocess.run([SIM, "--level", "high", "--port", str(free_port()),
+        done = subprocess.run([SIM, "--level", "high", "--port", "0",
                                "--duration", "0.2"], capture_output=True, text=True, timeout=30)
         self.assertEqual(done.returncode, 0)
         self.assertRegex(done.stdout, re.compile(r"^torvane-sim: 0 commands taken", re.M))

@@ -1,4 +1,4 @@
-#include "alloc_counter.h"
+#include "torvane_test/alloc_counter.h"
 
 #include <atomic>
 #include <cstddef>
@@ -29,8 +29,8 @@ extern "C" void free(void* p) {
   __libc_free(p);
 }
 
-namespace torvane_bench {
+namespace torvane_test {
 uint64_t Allocations() {
   return g_allocations.load(std::memory_order_relaxed);
 }
-}  // namespace torvane_bench
+}  // namespace torvane_test

@@ -1,12 +1,13 @@
 """What torvane-sim tells a newcomer: why it turns commands down (once a second at most, and
 counted by reason), no stray lines at its start, unknown options named as such, its version."""
 
+import signal
 import socket
 import subprocess
 import unittest
 
-from sim_process import SIM, Sim
-from support import free_port, stamp
+from torvane_test_support.sim import SIM, Sim
+from torvane_test_support.wire import stamp
 
 
 def low_command():
@@ -27,9 +28,9 @@ class Rejections(unittest.TestCase):
                     if lines[-1].startswith(("reject", "answer")):
                         break
                 self.assertTrue(lines[-1].startswith("reject"), lines[-1])
-        sim.proc.send_signal(2)
-        out = "\n".join(lines) + "\n" + (sim.pending + sim.proc.stdout.read()).decode()
-        sim.proc.wait(timeout=10)
+        sim.child.stop(signal.SIGINT, 10.0)
+        self.assertTrue(sim.child.ended_by_itself)
+        out = "\n".join(lines) + "\n" + "\n".join(sim.child.rest())
         said = [l for l in out.splitlines() if "rejected 614-byte" in l]
         self.assertGreaterEqual(len(said), 1)
         self.assertLess(len(said), 10, "one line a second at most, not one per datagram")
@@ -45,7 +46,7 @@ class CommandLine(unittest.TestCase):
     def test_nothing_but_its_own_lines_at_start(self):
         for level in ("low", "high"):
             with self.subTest(level):
-                done = subprocess.run([SIM, "--level", level, "--port", str(free_port()),
+                done = subprocess.run([SIM, "--level", level, "--port", "0",
                                        "--duration", "0.1"], capture_output=True, text=True,
                                       timeout=30)
                 self.assertEqual(done.returncode, 0)
