@@ -40,6 +40,8 @@ packages=(
   libpcap-dev
   tshark
 )
+# The one clang-format whose layout scripts/check_format.sh checks against.
+packages+=("clang-format-$(sed -n 's/^clang_format_version=\([0-9]*\)$/\1/p' "$root/scripts/check_format.sh")")
 # The aarch64 cross build and its tests under emulation (scripts/aarch64.sh), from x86-64 hosts.
 if [ "$(uname -m)" = x86_64 ]; then
   packages+=(g++-aarch64-linux-gnu gcc-aarch64-linux-gnu qemu-user-static googletest file)

@@ -9,6 +9,7 @@
 
 #include "torvane/checksum.h"
 #include "torvane/packing.h"
+#include "torvane_testing/checksum_path.h"
 #include "wire_test_util.h"
 
 #if defined(__aarch64__)

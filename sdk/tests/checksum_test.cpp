@@ -8,6 +8,7 @@
 
 #include "torvane/checksum.h"
 #include "torvane/records.h"
+#include "torvane_testing/checksum_path.h"
 #include "wire_test_util.h"
 
 using namespace TORVANE;

@@ -18,6 +18,7 @@
 #include "loopback_port.h"
 #include "torvane/transport_state.h"
 #include "torvane/udp.h"
+#include "torvane_testing/transport_reset.h"
 #include "wire_test_util.h"
 
 namespace torvane_test {
