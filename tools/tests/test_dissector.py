@@ -69,6 +69,21 @@ class Tshark:
         return "\n".join(lines) + "\n"
 
 
+def by_port_and_by_content(test, tshark, capture, port, ports=None):
+    """The summary with every datagram on `port` taken by the port preference. By content alone
+    each frame must read the same, except those without header FE EF and a level flag, which
+    the heuristic leaves to UDP."""
+    by_port = tshark.summary(capture, ports, options=("-o", f"torvane.port:{port}"))
+    by_content = tshark.summary(capture, ports)
+    test.assertEqual(len(by_port.splitlines()), len(by_content.splitlines()))
+    for taken, found in zip(by_port.splitlines(), by_content.splitlines()):
+        if "Malformed: no header FE EF" in taken or "Malformed: level flag" in taken:
+            test.assertEqual(found.split(" | ")[3], "UDP", found)
+        else:
+            test.assertEqual(found, taken)
+    return by_port
+
+
 def snapshot(test, name, text):
     path = os.path.join(SNAPSHOTS, name)
     if UPDATE:
@@ -132,7 +147,11 @@ class Dissector(unittest.TestCase):
         snapshot(self, "made-detail.txt", out)
 
     def test_damaged_and_foreign_datagrams_match_their_snapshot(self):
-        snapshot(self, "made-summary.txt", self.tshark.summary(self.capture))
+        # The high-level robot's port taken by preference: its damaged datagrams without a
+        # header show as malformed; the low-level link and the last two flows are found (or
+        # not) by content.
+        snapshot(self, "made-summary.txt",
+                 by_port_and_by_content(self, self.tshark, self.capture, 8082))
 
     def test_a_port_preference_takes_whatever_comes_on_that_port(self):
         out = self.tshark.run(self.capture, "-o", "torvane.port:5001", "-Y", "udp.port == 5001",
@@ -269,7 +288,8 @@ class EmulatorCaptures(unittest.TestCase):
                     text.append(f"== {level} level {fault} 0.4 --seed 7: {' '.join(kinds)}\n")
                     # Checksum values depend on the physics' figures: only verdicts are kept.
                     text.append(re.sub(r"0x[0-9a-f]{8}", "0x........",
-                                       tshark.summary(path, {str(port): "robot"})))
+                                       by_port_and_by_content(self, tshark, path, port,
+                                                              {str(port): "robot"})))
             snapshot(self, "emulator-faults.txt", "".join(text))
 
 
