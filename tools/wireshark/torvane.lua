@@ -4,8 +4,9 @@
 -- and one of the four datagram lengths. Once a flow has carried one, its later datagrams with
 -- header and level flag are taken at any length, so that cut ones show as malformed; a payload
 -- without both is never taken by content, whatever its flow or length. The "torvane.port"
--- preference names a port whose datagrams are always taken. Shows every field by its record name, the packed low-level values
--- both raw and scaled, the twenty motor slots by leg and joint, and the checksum verdict.
+-- preference names a port whose datagrams are always taken. Shows every field by its record
+-- name, the packed low-level values both raw and scaled, the twenty motor slots by leg and
+-- joint, and the checksum verdict.
 --
 --   tshark -X lua_script:torvane.lua -r capture.pcap
 --
