@@ -53,4 +53,5 @@ foreach(version 2.13.5 2.13.7 3.0.1)
   endif()
 endforeach()
 file(REMOVE_RECURSE ${WORK_DIR})
-message(STATUS "pybind11 pin: ${TORVANE_PYBIND11_VERSION} accepted, 2.13.5, 2.13.7 and 3.0.1 refused")
+message(STATUS
+        "pybind11 pin: ${TORVANE_PYBIND11_VERSION} accepted, 2.13.5, 2.13.7 and 3.0.1 refused")
