@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "torvane/checksum.h"
+#include "torvane_testing/checksum_path.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 
 #include "cycle_setup.h"
 #include "torvane/torvane.h"
+#include "torvane_testing/checksum_path.h"
 
 using namespace TORVANE;
 using namespace torvane_bench;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "torvane/torvane.h"
+#include "torvane_testing/transport_reset.h"
 
 using namespace TORVANE;
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "torvane/torvane.h"
+#include "torvane_testing/checksum_path.h"
 
 using namespace TORVANE;
 

@@ -40,6 +40,8 @@ packages=(
   libpcap-dev
   tshark
 )
+# The one clang-format whose layout scripts/check_format.sh checks against.
+packages+=("clang-format-$(sed -n 's/^clang_format_version=\([0-9]*\)$/\1/p' "$root/scripts/check_format.sh")")
 # The aarch64 cross build and its tests under emulation (scripts/aarch64.sh), from x86-64 hosts.
 if [ "$(uname -m)" = x86_64 ]; then
   packages+=(g++-aarch64-linux-gnu gcc-aarch64-linux-gnu qemu-user-static googletest file)
@@ -119,18 +121,20 @@ if [ ! -f "$include/Python.h" ]; then
 fi
 printf '%s\n' "$python" >"$deps/python"
 
-# 3. pybind11 >= 2.12. Debian's stable package is older, so the next release's header-only
-# package is fetched with apt on a private configuration and unpacked under .deps/.
+# 3. pybind11, the one release cmake/TorvanePybind11.cmake names (the module is built with no
+# other). Debian's stable package is older, so the next release's header-only package is fetched
+# with apt on a private configuration and unpacked under .deps/.
 pybind_dir=$deps/pybind11/usr/lib/cmake/pybind11
+pybind_version=$(sed -n 's/^set(TORVANE_PYBIND11_VERSION \([0-9.]*\))$/\1/p' "$root/cmake/TorvanePybind11.cmake")
 probe_system_pybind11() {
   local probe=$deps/probe
   rm -rf "$probe" && mkdir -p "$probe/src"
-  cat >"$probe/src/CMakeLists.txt" <<'CMAKE'
+  cat >"$probe/src/CMakeLists.txt" <<CMAKE
 cmake_minimum_required(VERSION 3.25)
 project(probe NONE)
-find_package(pybind11 2.12 CONFIG QUIET)
+find_package(pybind11 $pybind_version EXACT CONFIG QUIET)
 if(pybind11_FOUND)
-  file(WRITE ${CMAKE_BINARY_DIR}/found "${pybind11_VERSION}")
+  file(WRITE \${CMAKE_BINARY_DIR}/found "\${pybind11_VERSION}")
 endif()
 CMAKE
   cmake -S "$probe/src" -B "$probe/build" >/dev/null 2>&1 || true

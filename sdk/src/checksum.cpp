@@ -3,6 +3,7 @@
 #include "checksum_fold.h"
 #include "checksum_paths.h"
 #include "datagram/little_endian.h"
+#include "torvane_testing/checksum_path.h"
 
 #include <array>
 #include <atomic>

@@ -1,6 +1,7 @@
 #include "torvane/transport_state.h"
 
 #include "torvane/udp.h"
+#include "torvane_testing/transport_reset.h"
 
 #include <sys/select.h>
 #include <sys/time.h>

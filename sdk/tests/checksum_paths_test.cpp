@@ -11,6 +11,7 @@
 #include "torvane/packing.h"
 #include "torvane_test/datagrams.h"
 #include "torvane_test/reference_checksum.h"
+#include "torvane_testing/checksum_path.h"
 
 #if defined(__aarch64__)
 #include <asm/hwcap.h>

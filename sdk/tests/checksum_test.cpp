@@ -10,6 +10,7 @@
 #include "torvane/records.h"
 #include "torvane_test/datagrams.h"
 #include "torvane_test/reference_checksum.h"
+#include "torvane_testing/checksum_path.h"
 
 using namespace TORVANE;
 using torvane_test::BitwiseCrc;

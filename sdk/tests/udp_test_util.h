@@ -20,6 +20,7 @@
 #include "torvane_test/datagrams.h"
 #include "torvane_test/loopback_peer.h"
 #include "torvane_test/reference_checksum.h"
+#include "torvane_testing/transport_reset.h"
 
 namespace torvane_test {
 

@@ -11,6 +11,7 @@
 #include "torvane_test/datagrams.h"
 #include "torvane_test/lockstep.h"
 #include "torvane_test/sim_process.h"
+#include "torvane_testing/transport_reset.h"
 
 using namespace TORVANE;
 using namespace torvane_test;

@@ -10,6 +10,7 @@
 #include "torvane/udp.h"
 #include "torvane_test/loopback_peer.h"
 #include "torvane_test/sim_process.h"
+#include "torvane_testing/transport_reset.h"
 
 using namespace TORVANE;
 using namespace torvane_test;

@@ -5,6 +5,7 @@ snapshots, and no Lua error on any cut or foreign datagram."""
 import collections
 import os
 import re
+import struct
 import subprocess
 import tempfile
 import unittest
@@ -49,9 +50,11 @@ class Tshark:
                                  "\n".join(l for l in out.splitlines() if "Lua" in l)[:2000])
         return out
 
-    def summary(self, capture, ports=None):
-        """One line per frame: number, direction, UDP length, protocol, info, expert messages."""
-        args = ["-T", "fields", "-E", "separator=|", "-E", "occurrence=a", "-E", "aggregator=; "]
+    def summary(self, capture, ports=None, options=()):
+        """One line per frame: number, direction, UDP length, protocol, info, expert messages;
+        `options` go to tshark before them."""
+        args = [*options, "-T", "fields", "-E", "separator=|", "-E", "occurrence=a",
+                "-E", "aggregator=; "]
         for f in SUMMARY_FIELDS:
             args += ["-e", f]
         lines = []
@@ -64,6 +67,21 @@ class Tshark:
                 src, dst = (ports.get(src, "client"), ports.get(dst, "client"))
             lines.append(" | ".join([number, f"{src} -> {dst}", length, proto, info, expert]))
         return "\n".join(lines) + "\n"
+
+
+def by_port_and_by_content(test, tshark, capture, port, ports=None):
+    """The summary with every datagram on `port` taken by the port preference. By content alone
+    each frame must read the same, except those without header FE EF and a level flag, which
+    the heuristic leaves to UDP."""
+    by_port = tshark.summary(capture, ports, options=("-o", f"torvane.port:{port}"))
+    by_content = tshark.summary(capture, ports)
+    test.assertEqual(len(by_port.splitlines()), len(by_content.splitlines()))
+    for taken, found in zip(by_port.splitlines(), by_content.splitlines()):
+        if "Malformed: no header FE EF" in taken or "Malformed: level flag" in taken:
+            test.assertEqual(found.split(" | ")[3], "UDP", found)
+        else:
+            test.assertEqual(found, taken)
+    return by_port
 
 
 def snapshot(test, name, text):
@@ -129,7 +147,11 @@ class Dissector(unittest.TestCase):
         snapshot(self, "made-detail.txt", out)
 
     def test_damaged_and_foreign_datagrams_match_their_snapshot(self):
-        snapshot(self, "made-summary.txt", self.tshark.summary(self.capture))
+        # The high-level robot's port taken by preference: its damaged datagrams without a
+        # header show as malformed; the low-level link and the last two flows are found (or
+        # not) by content.
+        snapshot(self, "made-summary.txt",
+                 by_port_and_by_content(self, self.tshark, self.capture, 8082))
 
     def test_a_port_preference_takes_whatever_comes_on_that_port(self):
         out = self.tshark.run(self.capture, "-o", "torvane.port:5001", "-Y", "udp.port == 5001",
@@ -194,6 +216,77 @@ class Dissector(unittest.TestCase):
         self.assertTrue(all(l.endswith("checksum bad") for l in info[-200:]))
 
 
+def write_udp_capture(path, datagrams):
+    """A classic pcap file (Ethernet, IPv4 on 127.0.0.1) of (source port, destination port,
+    payload) datagrams, one a millisecond."""
+    with open(path, "wb") as f:
+        f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1))
+        for i, (src, dst, payload) in enumerate(datagrams):
+            udp = struct.pack(">HHHH", src, dst, 8 + len(payload), 0) + payload
+            ip = struct.pack(">BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), 0, 0, 64, 17, 0,
+                             bytes([127, 0, 0, 1]), bytes([127, 0, 0, 1]))
+            frame = bytes(12) + b"\x08\x00" + ip + udp
+            f.write(struct.pack("<IIII", 1700000000, 1000 * i, len(frame), len(frame)))
+            f.write(frame)
+
+
+def foreign(first, length):
+    """`length` bytes that start with `first` and go on with a fixed pattern."""
+    return bytes(first) + bytes((37 * k + 11) & 0xFF for k in range(length - len(first)))
+
+
+class ForeignPayloads(unittest.TestCase):
+    """Payloads of other protocols at every torvane length, alone on their flow and after a
+    torvane datagram on the same flow: the heuristic takes none of them, the port preference
+    takes them all."""
+
+    PORT = 9000
+    FOREIGN = [
+        ("0x47 at the high-level command length", foreign([0x47], 129)),
+        ("0x47 at the high-level state length", foreign([0x47], 1087)),
+        ("0x47 at the low-level command length", foreign([0x47], 614)),
+        ("0x47 at the low-level state length", foreign([0x47], 807)),
+        ("FE EF with level flag 0x12", foreign([0xFE, 0xEF, 0x12], 807)),
+        ("FE EF EE at a length torvane does not use", foreign([0xFE, 0xEF, 0xEE], 500)),
+        ("FE EF FF at the other level's state length", foreign([0xFE, 0xEF, 0xFF], 1087)),
+    ]
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.tshark = Tshark(cls.tmp.name)
+        cls.capture = os.path.join(cls.tmp.name, "foreign.pcap")
+        # Each foreign payload on a flow of its own, then a low-level state (its checksum is
+        # bad, it is all zero after the header) followed by the same payloads on its flow.
+        datagrams = [(41001 + i, cls.PORT, payload) for i, (_, payload) in enumerate(cls.FOREIGN)]
+        datagrams.append((42000, cls.PORT, foreign([0xFE, 0xEF, 0xFF], 807)))
+        datagrams += [(42000, cls.PORT, payload) for _, payload in cls.FOREIGN]
+        write_udp_capture(cls.capture, datagrams)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def protocols(self, *args):
+        out = self.tshark.run(self.capture, *args, "-T", "fields", "-e", "_ws.col.Protocol")
+        return out.split()
+
+    def test_a_foreign_payload_on_a_torvane_flow_is_not_taken_for_torvane(self):
+        # Frame 12: 807 bytes starting with 0x47, after a low-level state on the same flow.
+        protocols = self.protocols()
+        self.assertEqual(protocols[7], "TORVANE")
+        self.assertEqual(protocols[11], "UDP")
+        self.assertEqual(self.protocols("-o", f"torvane.port:{self.PORT}")[11], "TORVANE")
+
+    def test_by_content_and_by_port_they_match_their_snapshot(self):
+        names = "".join(f"{i + 1}, {i + 9}: {name}\n" for i, (name, _) in enumerate(self.FOREIGN))
+        text = ("== frames 1-7 each on a flow of its own, 8 a low-level state, 9-15 on its flow\n" +
+                names + "== by content\n" + self.tshark.summary(self.capture) +
+                f"== with torvane.port:{self.PORT}\n" +
+                self.tshark.summary(self.capture, options=("-o", f"torvane.port:{self.PORT}")))
+        snapshot(self, "foreign-payloads.txt", text)
+
+
 class EmulatorCaptures(unittest.TestCase):
     """Captures the emulator writes with each fault injected, seeded and in lockstep."""
 
@@ -210,7 +303,8 @@ class EmulatorCaptures(unittest.TestCase):
                     text.append(f"== {level} level {fault} 0.4 --seed 7: {' '.join(kinds)}\n")
                     # Checksum values depend on the physics' figures: only verdicts are kept.
                     text.append(re.sub(r"0x[0-9a-f]{8}", "0x........",
-                                       tshark.summary(path, {str(port): "robot"})))
+                                       by_port_and_by_content(self, tshark, path, port,
+                                                              {str(port): "robot"})))
             snapshot(self, "emulator-faults.txt", "".join(text))
 
 

@@ -1,10 +1,12 @@
 -- Wireshark / tshark dissector for the torvane robot link (UDP).
 --
--- Finds torvane datagrams by content on any UDP port (header FE EF, level flag EE or FF, and
--- one of the four datagram lengths) and then takes every later datagram of the same flow, so
--- that cut or damaged ones show as malformed; the "torvane.port" preference names a port whose
--- datagrams are always taken. Shows every field by its record name, the packed low-level values
--- both raw and scaled, the twenty motor slots by leg and joint, and the checksum verdict.
+-- Finds torvane datagrams by content on any UDP port: the header FE EF, a level flag EE or FF,
+-- and one of the four datagram lengths. Once a flow has carried one, its later datagrams with
+-- header and level flag are taken at any length, so that cut ones show as malformed; a payload
+-- without both is never taken by content, whatever its flow or length. The "torvane.port"
+-- preference names a port whose datagrams are always taken. Shows every field by its record
+-- name, the packed low-level values both raw and scaled, the twenty motor slots by leg and
+-- joint, and the checksum verdict.
 --
 --   tshark -X lua_script:torvane.lua -r capture.pcap
 --
@@ -496,14 +498,35 @@ function torvane.dissector(tvb, pinfo, root)
   return dissect(tvb, pinfo, root)
 end
 
--- By content: the header, a level flag and a datagram length of that level. The flow is then
--- ours, so that its later damaged datagrams come here too.
+-- Flows that have carried a whole torvane datagram, by their two ends, with the first frame that
+-- did: a later datagram of such a flow with header and level flag but another length is a cut
+-- or damaged one of ours.
+local flows = {}
+
+function torvane.init()
+  flows = {}
+end
+
+local function flow_key(pinfo)
+  local a = tostring(pinfo.src) .. ":" .. pinfo.src_port
+  local b = tostring(pinfo.dst) .. ":" .. pinfo.dst_port
+  if a > b then a, b = b, a end
+  return a .. " " .. b
+end
+
+-- By content only: the header and a level flag, and either a datagram length of that level or a
+-- flow that has already carried a torvane datagram.
 local function heuristic(tvb, pinfo, root)
   local length = tvb:reported_len()
   if tvb:len() < 3 or tvb(0, 1):uint() ~= 0xFE or tvb(1, 1):uint() ~= 0xEF then return false end
   local by_length = KINDS[tvb(2, 1):uint()]
-  if not by_length or not by_length[length] then return false end
-  pinfo.conversation = torvane
+  if not by_length then return false end
+  local key = flow_key(pinfo)
+  if by_length[length] then
+    if not flows[key] or pinfo.number < flows[key] then flows[key] = pinfo.number end
+  elseif not flows[key] or pinfo.number < flows[key] then
+    return false
+  end
   dissect(tvb, pinfo, root)
   return true
 end

@@ -25,9 +25,4 @@ struct LinkSupervision {
   int relistenCount = 0;        // calls since the window opened
 };
 
-namespace detail {
-// Back to the start-of-process values; for tests, which share one process.
-void ResetTransportState();
-}  // namespace detail
-
 }  // namespace TORVANE
