@@ -2,7 +2,7 @@
 // loses and regains its link, a loop that sleeps and overruns.
 #include <gtest/gtest.h>
 
-#include "alloc_counter.h"
+#include "torvane_test/alloc_counter.h"
 #include "torvane/flight_recorder.h"
 #include "torvane/link_monitor.h"
 #include "torvane/periodic_loop.h"
@@ -21,7 +21,7 @@ TEST(Allocations, NoneInTheLoopHelpers) {
   LowState state{};
   HighCmd hcmd{};
   HighState hstate{};
-  const uint64_t before = torvane_bench::Allocations();
+  const uint64_t before = torvane_test::Allocations();
   for (int i = 0; i < 1000; ++i) {
     const int result = (i / 10) % 2 == 0 ? 0 : -1;
     low.Record(MonotonicSeconds(), cmd, result, state);
@@ -29,7 +29,7 @@ TEST(Allocations, NoneInTheLoopHelpers) {
     monitor.Update(result);
     loop.Wait();
   }
-  EXPECT_EQ(torvane_bench::Allocations() - before, 0u);
+  EXPECT_EQ(torvane_test::Allocations() - before, 0u);
   EXPECT_EQ(low.Recorded(), 1000u);
   EXPECT_GT(events, 0);
 }
