@@ -1,7 +1,8 @@
 // The bridge's added latency: this program plays the robot (a low-level state datagram to the
 // bridge) and a ROS 2 subscriber of joint_states (waitset, reliable, keep-last 10) in one
 // process, and times each state from just before its sendto to the matching sample's arrival.
-// Each state carries its sequence number as joint 0's position.
+// Each state carries its sequence number as joint 0's velocity
+// (the positions stand the robot still, inside the guard's ranges).
 //   bridge_latency ROBOT_PORT BRIDGE_PORT NAMESPACE SAMPLES [GAP_US]
 // (GAP_US: mean time from one matched sample to the next state, default 1000)
 // prints "bridge_latency: samples N lost L median_us M p99_us P"; exit 1 if nothing arrived.
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +33,16 @@ int64_t Now() {
   timespec t{};
   clock_gettime(CLOCK_MONOTONIC, &t);
   return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// Sleeps, rather than spins, until `deadline`: a spinning client would take one of the machine's
+// cores from the bridge, which ddsperf, sleeping between its pings, does not.
+void SleepUntil(int64_t deadline) {
+  timespec t{};
+  t.tv_sec = static_cast<time_t>(deadline / 1000000000);
+  t.tv_nsec = static_cast<long>(deadline % 1000000000);
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
+  }
 }
 
 }  // namespace
@@ -84,13 +96,20 @@ int main(int argc, char** argv) {
   state.head = TORVANE::HEAD;
   state.levelFlag = TORVANE::LOW_LEVEL_FLAG;
   state.imu.quaternion = {1.0f, 0.0f, 0.0f, 0.0f};
+  // A robot standing still, every joint inside its range: a state that trips the bridge's guard
+  // would have it print lines every cycle while it is being timed.
+  for (int leg = 0; leg < 4; ++leg) {
+    state.motorState[3 * leg].q = 0.0f;
+    state.motorState[3 * leg + 1].q = 0.8f;
+    state.motorState[3 * leg + 2].q = -1.5f;
+  }
 
   // Wait until the subscriber sees the bridge's states (discovery), warming up on the way.
   std::vector<double> us;
   int lost = 0, consecutive_lost = 0;
   const int warmup = 200;
   for (int seq = 1; seq <= samples + warmup; ++seq) {
-    state.motorState[0].q = static_cast<float>(seq);
+    state.motorState[0].dq = static_cast<float>(seq);
     std::memcpy(image, &state, sizeof image);
     const uint32_t crc = TORVANE::crc32(reinterpret_cast<const uint32_t*>(image),
                                         TORVANE::covered_words(sizeof image));
@@ -107,8 +126,8 @@ int main(int argc, char** argv) {
       const int64_t t1 = Now();
       for (int i = 0; i < n; ++i) {
         const auto* js = static_cast<const sensor_msgs_msg_dds__JointState_*>(buf[i]);
-        if (info[i].valid_data && js->position._length > 0 &&
-            js->position._buffer[0] == static_cast<double>(seq)) {
+        if (info[i].valid_data && js->velocity._length > 0 &&
+            js->velocity._buffer[0] == static_cast<double>(seq)) {
           matched = true;
           if (seq > warmup) us.push_back((t1 - t0) / 1000.0);
         }
@@ -120,8 +139,7 @@ int main(int argc, char** argv) {
     if (consecutive_lost == 50) break;  // no bridge, or it is gone
     // The next state a gap later, give or take half of it, not locked to the bridge's cycle.
     const int64_t next = Now() + gap_ns / 2 + (seq * 7919 % 1000) * gap_ns / 1000;
-    while (Now() < next) {
-    }
+    if (gap_ns > 0) SleepUntil(next);
   }
   dds_delete(pp);
   close(fd);
