@@ -12,7 +12,8 @@
 set -euo pipefail
 build=$1 out_md=$2
 bin=$build/bridge
-if [ ! -x "$bin/torvane-bridge" ] || [ ! -x "$bin/bench/bridge_latency" ] || ! command -v ddsperf >/dev/null; then
+if [ ! -x "$bin/torvane-bridge" ] || [ ! -x "$bin/bench/bridge_latency" ] || [ ! -x "$bin/bench/udp_hop" ] ||
+  ! command -v ddsperf >/dev/null; then
   printf '\n## DDS bridge\n\nSkipped: torvane-bridge or ddsperf (cyclonedds-tools) not built or installed.\n' >"$out_md"
   exit 0
 fi
@@ -62,25 +63,39 @@ bridge_lat() {
   awk '/^bridge_latency: samples/ { print $7, $9, $5 }' "$log/lat.log"
 }
 
+# A bare datagram's one-way trip between two processes, each blocked in recv; $1: samples, $2: gap
+# in us. Prints "median_us p99_us".
+udp_one_way() {
+  "$bin/bench/udp_hop" echo $((base + 4)) 60 &
+  local echo=$!
+  pids+=("$echo")
+  "$bin/bench/udp_hop" time $((base + 4)) "$1" "$2" >"$log/hop.log" 2>&1 || true
+  kill "$echo" 2>/dev/null || true
+  wait "$echo" 2>/dev/null || true
+  awk '/^udp_hop: samples/ { print $7, $9 }' "$log/hop.log"
+}
+
 prio=()
 [ "$(id -u)" -eq 0 ] && prio=(--priority 80)
 rounds=${TORVANE_BRIDGE_BENCH_ROUNDS:-3}
 # One line per round and pace in $log/lat_<pace>: "ddsperf_one_way_median p99 bridge_median p99
-# lost"; ddsperf's one-way latency is half its round trip.
+# lost udp_one_way_median p99"; ddsperf's one-way latency is half its round trip. $1: the gap in
+# us, $2: ddsperf's ping options, then the bridge's options.
 lat_round() {
-  local dp dp99 br br99 lost
+  local gap=$1 dp dp99 br br99 lost hop hop99
   read -r dp dp99 < <(ddsperf_rtt 6 "$2") || true
   shift 2
-  read -r br br99 lost < <(bridge_lat 2000 "$@") || true
+  read -r hop hop99 < <(udp_one_way 2000 "$gap") || true
+  read -r br br99 lost < <(bridge_lat 2000 "$gap" "$@") || true
   awk -v a="${dp:-nan}" -v b="${dp99:-nan}" \
     'function half(x) { return x == "nan" ? x : x / 2 } BEGIN { printf "%s %s ", half(a), half(b) }'
-  echo "${br:-nan} ${br99:-nan} ${lost:-0}"
+  echo "${br:-nan} ${br99:-nan} ${lost:-0} ${hop:-nan} ${hop99:-nan}"
 }
 echo "== bridge: latency, $rounds rounds of ddsperf, then the bridge"
 for ((r = 1; r <= rounds; r++)); do
-  lat_round 500 "500Hz" 2000 >>"$log/lat_500"
-  [ ${#prio[@]} -gt 0 ] && lat_round 500 "500Hz" 2000 "${prio[@]}" >>"$log/lat_500rt"
-  lat_round fast "" 0 >>"$log/lat_fast"
+  lat_round 2000 "500Hz" >>"$log/lat_500"
+  [ ${#prio[@]} -gt 0 ] && lat_round 2000 "500Hz" "${prio[@]}" >>"$log/lat_500rt"
+  lat_round 0 "" >>"$log/lat_fast"
 done
 
 # A 500 Hz bridge against torvane-sim for $seconds; $1: a name, $2: "slow" to run the slow
@@ -122,15 +137,16 @@ lat_row() {
       return n ? v[int((n + 1) / 2)] : "nan"
     }
     {
-      for (i = 1; i <= 5; i++) row[NR, i] = $i
-      row[NR, 6] = ($1 > 0 && $3 != "nan") ? $3 / $1 : "nan"
-      row[NR, 7] = ($2 > 0 && $4 != "nan") ? $4 / $2 : "nan"
+      for (i = 1; i <= 7; i++) row[NR, i] = $i
+      row[NR, 8] = ($1 > 0 && $3 != "nan") ? $3 / $1 : "nan"
+      row[NR, 9] = ($2 > 0 && $4 != "nan") ? $4 / $2 : "nan"
+      row[NR, 10] = ($1 > 0 && $3 != "nan" && $6 != "nan") ? ($1 + $6) / $1 : "nan"
       lost += $5
-      each = each (NR > 1 ? ", " : "") (row[NR, 6] == "nan" ? "n/a" : sprintf("%.2f", row[NR, 6]))
+      each = each (NR > 1 ? ", " : "") (row[NR, 8] == "nan" ? "n/a" : sprintf("%.2f", row[NR, 8]))
     }
     END {
-      printf "| %s | %.1f / %.1f | %.1f / %.1f | %.2f | %.2f | %s | %d |\n", name, med(1), med(2),
-        med(3), med(4), med(6), med(7), each, lost
+      printf "| %s | %.1f / %.1f | %.1f / %.1f | %.2f | %.2f | %s | %.1f / %.1f | %.2f | %d |\n",
+        name, med(1), med(2), med(3), med(4), med(8), med(9), each, med(6), med(7), med(10), lost
     }' "$2"
 }
 cat >"$out_md" <<MD
@@ -143,10 +159,13 @@ sending process, which sleeps between its states. ddsperf's one-way latency is h
 ping-pong round trip (waitset, 12-byte samples). ${rounds} rounds, each ddsperf then the bridge at
 each pace; the figures are the medians over the rounds of each round's median and 99th
 percentile, the ratios the medians of each round's ratios. Goal: bridge median at most 2x and
-99th percentile at most 3x ddsperf's one-way figures at the same pace.
+99th percentile at most 3x ddsperf's one-way figures at the same pace. The bridge cannot do
+without the datagram that brings it each state: \`udp_hop\` times that trip alone between two
+processes (each blocked in recv), and the floor is the ratio a bridge would reach if it added
+nothing but that trip to ddsperf's one-way latency.
 
-| pace | ddsperf one-way median / p99 (us) | bridge added median / p99 (us) | median ratio (goal <= 2) | p99 ratio (goal <= 3) | median ratio per round | lost |
-|---|---:|---:|---:|---:|---|---:|
+| pace | ddsperf one-way median / p99 (us) | bridge added median / p99 (us) | median ratio (goal <= 2) | p99 ratio (goal <= 3) | median ratio per round | UDP one-way median / p99 (us) | floor: (UDP + ddsperf) / ddsperf | lost |
+|---|---:|---:|---:|---:|---|---:|---:|---:|
 $(lat_row "500 Hz" "$log/lat_500")
 $(lat_row "500 Hz, bridge at --priority 80" "$log/lat_500rt")
 $(lat_row "back to back" "$log/lat_fast")
