@@ -49,7 +49,7 @@ ddsperf_rtt() {
 }
 
 # bridge_latency against a fresh bridge; $1: samples, $2: gap in us, then options of the bridge.
-# Prints "median_us p99_us lost".
+# Prints "median_us p99_us lost". With spin=spin the client waits busy between its states.
 bridge_lat() {
   local samples=$1 gap=$2
   shift 2
@@ -57,7 +57,7 @@ bridge_lat() {
     --namespace bench_lat --duration 120 "$@" >"$log/lat_bridge.log" 2>&1 &
   local b=$!
   pids+=("$b")
-  "$bin/bench/bridge_latency" "$base" $((base + 1)) bench_lat "$samples" "$gap" >"$log/lat.log" 2>&1 || true
+  "$bin/bench/bridge_latency" "$base" $((base + 1)) bench_lat "$samples" "$gap" ${spin:+"$spin"} >"$log/lat.log" 2>&1 || true
   kill -INT "$b" 2>/dev/null || true
   wait "$b" 2>/dev/null || true
   awk '/^bridge_latency: samples/ { print $7, $9, $5 }' "$log/lat.log"
@@ -93,8 +93,10 @@ lat_round() {
 }
 echo "== bridge: latency, $rounds rounds of ddsperf, then the bridge"
 for ((r = 1; r <= rounds; r++)); do
+  spin=
   lat_round 2000 "500Hz" >>"$log/lat_500"
   [ ${#prio[@]} -gt 0 ] && lat_round 2000 "500Hz" "${prio[@]}" >>"$log/lat_500rt"
+  spin=spin lat_round 2000 "500Hz" >>"$log/lat_500spin"
   lat_round 0 "" >>"$log/lat_fast"
 done
 
@@ -162,12 +164,16 @@ percentile, the ratios the medians of each round's ratios. Goal: bridge median a
 99th percentile at most 3x ddsperf's one-way figures at the same pace. The bridge cannot do
 without the datagram that brings it each state: \`udp_hop\` times that trip alone between two
 processes (each blocked in recv), and the floor is the ratio a bridge would reach if it added
-nothing but that trip to ddsperf's one-way latency.
+nothing but that trip to ddsperf's one-way latency. In the row with the client spinning, the
+client keeps its core busy between states (ddsperf's ping does not), so the scheduler wakes the
+bridge on the other core: the difference to the first row is where the threads run, not what
+the bridge does.
 
 | pace | ddsperf one-way median / p99 (us) | bridge added median / p99 (us) | median ratio (goal <= 2) | p99 ratio (goal <= 3) | median ratio per round | UDP one-way median / p99 (us) | floor: (UDP + ddsperf) / ddsperf | lost |
 |---|---:|---:|---:|---:|---|---:|---:|---:|
 $(lat_row "500 Hz" "$log/lat_500")
 $(lat_row "500 Hz, bridge at --priority 80" "$log/lat_500rt")
+$(lat_row "500 Hz, client spinning between states" "$log/lat_500spin")
 $(lat_row "back to back" "$log/lat_fast")
 
 Missed cycles at 500 Hz over ${seconds} s against torvane-sim${prio:+, cycle thread at SCHED_FIFO 80},

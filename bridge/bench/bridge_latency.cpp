@@ -3,8 +3,9 @@
 // process, and times each state from just before its sendto to the matching sample's arrival.
 // Each state carries its sequence number as joint 0's velocity
 // (the positions stand the robot still, inside the guard's ranges).
-//   bridge_latency ROBOT_PORT BRIDGE_PORT NAMESPACE SAMPLES [GAP_US]
-// (GAP_US: mean time from one matched sample to the next state, default 1000)
+//   bridge_latency ROBOT_PORT BRIDGE_PORT NAMESPACE SAMPLES [GAP_US [spin]]
+// (GAP_US: mean time from one matched sample to the next state, default 1000; spin: wait for the
+// next state busy, keeping this process's core occupied, instead of sleeping)
 // prints "bridge_latency: samples N lost L median_us M p99_us P"; exit 1 if nothing arrived.
 #include <arpa/inet.h>
 #include <dds/dds.h>
@@ -35,8 +36,9 @@ int64_t Now() {
   return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-// Sleeps, rather than spins, until `deadline`: a spinning client would take one of the machine's
-// cores from the bridge, which ddsperf, sleeping between its pings, does not.
+// Sleeps until `deadline`, as ddsperf sleeps between its pings. (A client that spins instead keeps
+// its core busy, and the scheduler then wakes the bridge elsewhere: the "spin" mode shows how much
+// of the added latency is where the threads run.)
 void SleepUntil(int64_t deadline) {
   timespec t{};
   t.tv_sec = static_cast<time_t>(deadline / 1000000000);
@@ -55,14 +57,15 @@ static dds_domainid_t Domain() {
 }
 
 int main(int argc, char** argv) {
-  if (argc != 5 && argc != 6) {
-    std::fprintf(stderr,
-                 "usage: bridge_latency ROBOT_PORT BRIDGE_PORT NAMESPACE SAMPLES [GAP_US]\n");
+  const bool spin = argc == 7 && std::strcmp(argv[6], "spin") == 0;
+  if (argc < 5 || argc > 7 || (argc == 7 && !spin)) {
+    std::fprintf(
+        stderr, "usage: bridge_latency ROBOT_PORT BRIDGE_PORT NAMESPACE SAMPLES [GAP_US [spin]]\n");
     return 2;
   }
   const int robot_port = std::atoi(argv[1]), bridge_port = std::atoi(argv[2]);
   const int samples = std::atoi(argv[4]);
-  const int64_t gap_ns = (argc == 6 ? std::atoi(argv[5]) : 1000) * 1000ll;
+  const int64_t gap_ns = (argc >= 6 ? std::atoi(argv[5]) : 1000) * 1000ll;
 
   const dds_entity_t pp = dds_create_participant(Domain(), nullptr, nullptr);
   const std::string topic_name = torvane_bridge::TopicName(argv[3], "joint_states");
@@ -139,7 +142,12 @@ int main(int argc, char** argv) {
     if (consecutive_lost == 50) break;  // no bridge, or it is gone
     // The next state a gap later, give or take half of it, not locked to the bridge's cycle.
     const int64_t next = Now() + gap_ns / 2 + (seq * 7919 % 1000) * gap_ns / 1000;
-    if (gap_ns > 0) SleepUntil(next);
+    if (spin) {
+      while (Now() < next) {
+      }
+    } else if (gap_ns > 0) {
+      SleepUntil(next);
+    }
   }
   dds_delete(pp);
   close(fd);
