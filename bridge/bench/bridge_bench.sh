@@ -165,9 +165,8 @@ percentile, the ratios the medians of each round's ratios. Goal: bridge median a
 without the datagram that brings it each state: \`udp_hop\` times that trip alone between two
 processes (each blocked in recv), and the floor is the ratio a bridge would reach if it added
 nothing but that trip to ddsperf's one-way latency. In the row with the client spinning, the
-client keeps its core busy between states (ddsperf's ping does not), so the scheduler wakes the
-bridge on the other core: the difference to the first row is where the threads run, not what
-the bridge does.
+client keeps its core busy between states, as this benchmark's client used to (ddsperf's ping
+sleeps); on a machine of two cores that changes where the scheduler wakes the bridge.
 
 | pace | ddsperf one-way median / p99 (us) | bridge added median / p99 (us) | median ratio (goal <= 2) | p99 ratio (goal <= 3) | median ratio per round | UDP one-way median / p99 (us) | floor: (UDP + ddsperf) / ddsperf | lost |
 |---|---:|---:|---:|---:|---|---:|---:|---:|

@@ -36,9 +36,8 @@ int64_t Now() {
   return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-// Sleeps until `deadline`, as ddsperf sleeps between its pings. (A client that spins instead keeps
-// its core busy, and the scheduler then wakes the bridge elsewhere: the "spin" mode shows how much
-// of the added latency is where the threads run.)
+// Sleeps until `deadline`, as ddsperf sleeps between its pings. (The "spin" mode keeps this core
+// busy instead, as this client used to, which changes where the scheduler wakes the bridge.)
 void SleepUntil(int64_t deadline) {
   timespec t{};
   t.tv_sec = static_cast<time_t>(deadline / 1000000000);
