@@ -2,7 +2,9 @@
 # The bridge's benchmark, on loopback only (DDS without multicast, peers 127.0.0.1):
 #  1. added latency: a low-level state datagram sent to the bridge until the matching
 #     joint_states sample reaches a subscriber on the same machine (bridge_latency), at a 500 Hz
-#     pace and back to back, beside Cyclone's own ddsperf ping-pong measured the same two ways;
+#     pace and back to back, beside Cyclone's own ddsperf ping-pong measured the same two ways,
+#     in TORVANE_BRIDGE_BENCH_ROUNDS (default 3) rounds that alternate the two, so that a change
+#     in the machine's load between them shows in one round rather than in the ratio;
 #  2. missed cycles of a 500 Hz bridge against torvane-sim over TORVANE_BRIDGE_BENCH_SECONDS
 #     (default 60) while a slow, reliable keep-all subscriber refuses most of what it is sent.
 # Writes a Markdown section to OUT_MD.
@@ -10,7 +12,8 @@
 set -euo pipefail
 build=$1 out_md=$2
 bin=$build/bridge
-if [ ! -x "$bin/torvane-bridge" ] || [ ! -x "$bin/bench/bridge_latency" ] || ! command -v ddsperf >/dev/null; then
+if [ ! -x "$bin/torvane-bridge" ] || [ ! -x "$bin/bench/bridge_latency" ] || [ ! -x "$bin/bench/udp_hop" ] ||
+  ! command -v ddsperf >/dev/null; then
   printf '\n## DDS bridge\n\nSkipped: torvane-bridge or ddsperf (cyclonedds-tools) not built or installed.\n' >"$out_md"
   exit 0
 fi
@@ -45,23 +48,57 @@ ddsperf_rtt() {
   wait "$pong" 2>/dev/null || true
 }
 
-# bridge_latency against a fresh bridge; $1: samples, $2: gap in us. Prints "median_us p99_us".
+# bridge_latency against a fresh bridge; $1: samples, $2: gap in us, then options of the bridge.
+# Prints "median_us p99_us lost". With spin=spin the client waits busy between its states.
 bridge_lat() {
+  local samples=$1 gap=$2
+  shift 2
   "$bin/torvane-bridge" --level low --robot-port "$base" --local-port $((base + 1)) \
-    --namespace bench_lat --duration 120 >"$log/lat_bridge.log" 2>&1 &
+    --namespace bench_lat --duration 120 "$@" >"$log/lat_bridge.log" 2>&1 &
   local b=$!
   pids+=("$b")
-  "$bin/bench/bridge_latency" "$base" $((base + 1)) bench_lat "$1" "$2" >"$log/lat.log" 2>&1 || true
+  "$bin/bench/bridge_latency" "$base" $((base + 1)) bench_lat "$samples" "$gap" ${spin:+"$spin"} >"$log/lat.log" 2>&1 || true
   kill -INT "$b" 2>/dev/null || true
   wait "$b" 2>/dev/null || true
   awk '/^bridge_latency: samples/ { print $7, $9, $5 }' "$log/lat.log"
 }
 
-echo "== bridge: latency (ddsperf, then the bridge)"
-read -r dp_fast dp_fast99 < <(ddsperf_rtt 8 "") || true
-read -r dp_500 dp_500_99 < <(ddsperf_rtt 8 "500Hz") || true
-read -r br_500 br_500_99 br_500_lost < <(bridge_lat 4000 2000) || true
-read -r br_fast br_fast99 br_fast_lost < <(bridge_lat 4000 0) || true
+# A bare datagram's one-way trip between two processes, each blocked in recv; $1: samples, $2: gap
+# in us. Prints "median_us p99_us".
+udp_one_way() {
+  "$bin/bench/udp_hop" echo $((base + 4)) 60 &
+  local echo=$!
+  pids+=("$echo")
+  "$bin/bench/udp_hop" time $((base + 4)) "$1" "$2" >"$log/hop.log" 2>&1 || true
+  kill "$echo" 2>/dev/null || true
+  wait "$echo" 2>/dev/null || true
+  awk '/^udp_hop: samples/ { print $7, $9 }' "$log/hop.log"
+}
+
+prio=()
+[ "$(id -u)" -eq 0 ] && prio=(--priority 80)
+rounds=${TORVANE_BRIDGE_BENCH_ROUNDS:-3}
+# One line per round and pace in $log/lat_<pace>: "ddsperf_one_way_median p99 bridge_median p99
+# lost udp_one_way_median p99"; ddsperf's one-way latency is half its round trip. $1: the gap in
+# us, $2: ddsperf's ping options, then the bridge's options.
+lat_round() {
+  local gap=$1 dp dp99 br br99 lost hop hop99
+  read -r dp dp99 < <(ddsperf_rtt 6 "$2") || true
+  shift 2
+  read -r hop hop99 < <(udp_one_way 2000 "$gap") || true
+  read -r br br99 lost < <(bridge_lat 2000 "$gap" "$@") || true
+  awk -v a="${dp:-nan}" -v b="${dp99:-nan}" \
+    'function half(x) { return x == "nan" ? x : x / 2 } BEGIN { printf "%s %s ", half(a), half(b) }'
+  echo "${br:-nan} ${br99:-nan} ${lost:-0} ${hop:-nan} ${hop99:-nan}"
+}
+echo "== bridge: latency, $rounds rounds of ddsperf, then the bridge"
+for ((r = 1; r <= rounds; r++)); do
+  spin=
+  lat_round 2000 "500Hz" >>"$log/lat_500"
+  [ ${#prio[@]} -gt 0 ] && lat_round 2000 "500Hz" "${prio[@]}" >>"$log/lat_500rt"
+  spin=spin lat_round 2000 "500Hz" >>"$log/lat_500spin"
+  lat_round 0 "" >>"$log/lat_fast"
+done
 
 # A 500 Hz bridge against torvane-sim for $seconds; $1: a name, $2: "slow" to run the slow
 # subscriber beside it. Prints "cycles missed first_missed latest_late_us states published".
@@ -86,27 +123,57 @@ $(sed -n 's/^torvane-bridge: states \([0-9]*\) .*/\1/p' "$f") \
 $(sed -n 's/^torvane-bridge: states.*published \([0-9]*\) .*/\1/p' "$f")"
 }
 
-prio=()
-[ "$(id -u)" -eq 0 ] && prio=(--priority 80)
 echo "== bridge: missed cycles over ${seconds} s, without a subscriber and with a slow one"
 read -r base_cycles base_missed base_first base_late base_states base_pub < <(cycles_run alone none) || true
 read -r cycles missed first late received published < <(cycles_run slow slow) || true
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
-half() { awk -v a="$1" 'BEGIN { printf "%.1f", a / 2 }'; }
+# A table row for the rounds in file $2, named $1: the medians over the rounds of each figure
+# and of each round's ratios, the samples lost in all rounds, and each round's median ratio.
+lat_row() {
+  [ -s "$2" ] || return 0
+  awk -v name="$1" '
+    function med(col,   n, i, j, t, v) {
+      n = 0
+      for (i = 1; i <= NR; i++) if (row[i, col] != "nan") v[++n] = row[i, col]
+      for (i = 2; i <= n; i++) for (j = i; j > 1 && v[j - 1] > v[j]; j--) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
+      return n ? v[int((n + 1) / 2)] : "nan"
+    }
+    {
+      for (i = 1; i <= 7; i++) row[NR, i] = $i
+      row[NR, 8] = ($1 > 0 && $3 != "nan") ? $3 / $1 : "nan"
+      row[NR, 9] = ($2 > 0 && $4 != "nan") ? $4 / $2 : "nan"
+      row[NR, 10] = ($1 > 0 && $3 != "nan" && $6 != "nan") ? ($1 + $6) / $1 : "nan"
+      lost += $5
+      each = each (NR > 1 ? ", " : "") (row[NR, 8] == "nan" ? "n/a" : sprintf("%.2f", row[NR, 8]))
+    }
+    END {
+      printf "| %s | %.1f / %.1f | %.1f / %.1f | %.2f | %.2f | %s | %.1f / %.1f | %.2f | %d |\n",
+        name, med(1), med(2), med(3), med(4), med(8), med(9), each, med(6), med(7), med(10), lost
+    }' "$2"
+}
 cat >"$out_md" <<MD
 
 ## DDS bridge (loopback, same run)
 
 Added latency: a low-level state datagram sent to \`torvane-bridge\` until the matching
 \`joint_states\` sample reaches a subscriber (waitset, ROS 2's default reliable QoS) in the
-sending process. ddsperf's one-way latency is half its ping-pong round trip (waitset, 12-byte
-samples). Goal: bridge median at most 2x ddsperf's one-way median at the same pace.
+sending process, which sleeps between its states. ddsperf's one-way latency is half its
+ping-pong round trip (waitset, 12-byte samples). ${rounds} rounds, each ddsperf then the bridge at
+each pace; the figures are the medians over the rounds of each round's median and 99th
+percentile, the ratios the medians of each round's ratios. Goal: bridge median at most 2x and
+99th percentile at most 3x ddsperf's one-way figures at the same pace. The bridge cannot do
+without the datagram that brings it each state: \`udp_hop\` times that trip alone between two
+processes (each blocked in recv), and the floor is the ratio a bridge would reach if it added
+nothing but that trip to ddsperf's one-way latency. In the row with the client spinning, the
+client keeps its core busy between states, as this benchmark's client used to (ddsperf's ping
+sleeps); on a machine of two cores that changes where the scheduler wakes the bridge.
 
-| pace | ddsperf one-way median / p99 (us) | bridge added median / p99 (us) | median ratio (goal <= 2) | lost |
-|---|---:|---:|---:|---:|
-| 500 Hz | $(half "$dp_500") / $(half "$dp_500_99") | $br_500 / $br_500_99 | $(ratio "$br_500" "$(half "$dp_500")") | $br_500_lost |
-| back to back | $(half "$dp_fast") / $(half "$dp_fast99") | $br_fast / $br_fast99 | $(ratio "$br_fast" "$(half "$dp_fast")") | $br_fast_lost |
+| pace | ddsperf one-way median / p99 (us) | bridge added median / p99 (us) | median ratio (goal <= 2) | p99 ratio (goal <= 3) | median ratio per round | UDP one-way median / p99 (us) | floor: (UDP + ddsperf) / ddsperf | lost |
+|---|---:|---:|---:|---:|---|---:|---:|---:|
+$(lat_row "500 Hz" "$log/lat_500")
+$(lat_row "500 Hz, bridge at --priority 80" "$log/lat_500rt")
+$(lat_row "500 Hz, client spinning between states" "$log/lat_500spin")
+$(lat_row "back to back" "$log/lat_fast")
 
 Missed cycles at 500 Hz over ${seconds} s against torvane-sim${prio:+, cycle thread at SCHED_FIFO 80},
 the first run without any subscriber (the machine's own share), the second with one slow

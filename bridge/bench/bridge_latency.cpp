@@ -1,9 +1,11 @@
 // The bridge's added latency: this program plays the robot (a low-level state datagram to the
 // bridge) and a ROS 2 subscriber of joint_states (waitset, reliable, keep-last 10) in one
 // process, and times each state from just before its sendto to the matching sample's arrival.
-// Each state carries its sequence number as joint 0's position.
-//   bridge_latency ROBOT_PORT BRIDGE_PORT NAMESPACE SAMPLES [GAP_US]
-// (GAP_US: mean time from one matched sample to the next state, default 1000)
+// Each state carries its sequence number as joint 0's velocity
+// (the positions stand the robot still, inside the guard's ranges).
+//   bridge_latency ROBOT_PORT BRIDGE_PORT NAMESPACE SAMPLES [GAP_US [spin]]
+// (GAP_US: mean time from one matched sample to the next state, default 1000; spin: wait for the
+// next state busy, keeping this process's core occupied, instead of sleeping)
 // prints "bridge_latency: samples N lost L median_us M p99_us P"; exit 1 if nothing arrived.
 #include <arpa/inet.h>
 #include <dds/dds.h>
@@ -13,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,14 +43,15 @@ static dds_domainid_t Domain() {
 }
 
 int main(int argc, char** argv) {
-  if (argc != 5 && argc != 6) {
-    std::fprintf(stderr,
-                 "usage: bridge_latency ROBOT_PORT BRIDGE_PORT NAMESPACE SAMPLES [GAP_US]\n");
+  const bool spin = argc == 7 && std::strcmp(argv[6], "spin") == 0;
+  if (argc < 5 || argc > 7 || (argc == 7 && !spin)) {
+    std::fprintf(
+        stderr, "usage: bridge_latency ROBOT_PORT BRIDGE_PORT NAMESPACE SAMPLES [GAP_US [spin]]\n");
     return 2;
   }
   const int robot_port = std::atoi(argv[1]), bridge_port = std::atoi(argv[2]);
   const int samples = std::atoi(argv[4]);
-  const int64_t gap_ns = (argc == 6 ? std::atoi(argv[5]) : 1000) * 1000ll;
+  const int64_t gap_ns = (argc >= 6 ? std::atoi(argv[5]) : 1000) * 1000ll;
 
   const dds_entity_t pp = dds_create_participant(Domain(), nullptr, nullptr);
   const std::string topic_name = torvane_bridge::TopicName(argv[3], "joint_states");
@@ -81,13 +85,20 @@ int main(int argc, char** argv) {
   state.head = TORVANE::HEAD;
   state.levelFlag = TORVANE::LOW_LEVEL_FLAG;
   state.imu.quaternion = {1.0f, 0.0f, 0.0f, 0.0f};
+  // A robot standing still, every joint inside its range: a state that trips the bridge's guard
+  // would have it print lines every cycle while it is being timed.
+  for (int leg = 0; leg < 4; ++leg) {
+    state.motorState[3 * leg].q = 0.0f;
+    state.motorState[3 * leg + 1].q = 0.8f;
+    state.motorState[3 * leg + 2].q = -1.5f;
+  }
 
   // Wait until the subscriber sees the bridge's states (discovery), warming up on the way.
   std::vector<double> us;
   int lost = 0, consecutive_lost = 0;
   const int warmup = 200;
   for (int seq = 1; seq <= samples + warmup; ++seq) {
-    state.motorState[0].q = static_cast<float>(seq);
+    state.motorState[0].dq = static_cast<float>(seq);
     std::memcpy(image, &state, sizeof image);
     const uint32_t crc = TORVANE::crc32(reinterpret_cast<const uint32_t*>(image),
                                         TORVANE::covered_words(sizeof image));
@@ -104,8 +115,8 @@ int main(int argc, char** argv) {
       const int64_t t1 = NowNs();
       for (int i = 0; i < n; ++i) {
         const auto* js = static_cast<const sensor_msgs_msg_dds__JointState_*>(buf[i]);
-        if (info[i].valid_data && js->position._length > 0 &&
-            js->position._buffer[0] == static_cast<double>(seq)) {
+        if (info[i].valid_data && js->velocity._length > 0 &&
+            js->velocity._buffer[0] == static_cast<double>(seq)) {
           matched = true;
           if (seq > warmup) us.push_back((t1 - t0) / 1000.0);
         }
@@ -117,7 +128,11 @@ int main(int argc, char** argv) {
     if (consecutive_lost == 50) break;  // no bridge, or it is gone
     // The next state a gap later, give or take half of it, not locked to the bridge's cycle.
     const int64_t next = NowNs() + gap_ns / 2 + (seq * 7919 % 1000) * gap_ns / 1000;
-    while (NowNs() < next) {
+    if (spin) {
+      while (NowNs() < next) {
+      }
+    } else if (gap_ns > 0) {
+      torvane_clock::SleepUntilNs(next);
     }
   }
   dds_delete(pp);
