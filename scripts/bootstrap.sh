@@ -38,6 +38,8 @@ packages=(
   cyclonedds-dev
   cyclonedds-tools
   libpcap-dev
+  libssl-dev
+  openssl
   tshark
 )
 # The aarch64 cross build and its tests under emulation (scripts/aarch64.sh), from x86-64 hosts.
