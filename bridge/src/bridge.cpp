@@ -90,9 +90,13 @@ bool Bridge::Open() {
   std::string error;
   dds_qos_t* participant_qos = nullptr;
   SecurityConfig security;
-  const bool opened =
-      PrepareSecurity(options_, std::getenv, participant_qos, security, error) &&
-      dds_.Open(options_.domain, options_.ros_namespace, high, error, participant_qos);
+  bool opened = PrepareSecurity(options_, std::getenv, participant_qos, security, error);
+  if (opened) {
+    std::unique_ptr<DdsLogCapture> refusal;
+    if (participant_qos != nullptr) refusal = std::make_unique<DdsLogCapture>();
+    opened = dds_.Open(options_.domain, options_.ros_namespace, high, error, participant_qos);
+    if (!opened && refusal && !refusal->first().empty()) error += " (" + refusal->first() + ")";
+  }
   if (participant_qos != nullptr) dds_delete_qos(participant_qos);
   if (!opened) {
     std::fprintf(stderr, "torvane-bridge: %s\n", error.c_str());

@@ -403,4 +403,20 @@ bool PrepareSecurity(const Options& options, const EnvLookup& env, dds_qos_t*& p
   return true;
 }
 
+DdsLogCapture::DdsLogCapture() {
+  dds_set_log_sink(&DdsLogCapture::Sink, this);
+}
+
+DdsLogCapture::~DdsLogCapture() {
+  dds_set_log_sink(nullptr, nullptr);  // the default sink again
+}
+
+void DdsLogCapture::Sink(void* self, const dds_log_data_t* data) {
+  auto* capture = static_cast<DdsLogCapture*>(self);
+  if (!capture->first_.empty() || data->message == nullptr) return;
+  std::string text(data->message, data->size);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  capture->first_ = text;
+}
+
 }  // namespace torvane_bridge

@@ -59,4 +59,20 @@ void SetSecurityProperties(const SecurityConfig& config, const std::string& auth
 bool PrepareSecurity(const Options& options, const EnvLookup& env, dds_qos_t*& participant_qos,
                      SecurityConfig& config, std::string& error);
 
+// Holds Cyclone DDS's log messages while it lives instead of printing them: the security plugins
+// say there why they refuse a participant, and the refusal is to be one line.
+class DdsLogCapture {
+ public:
+  DdsLogCapture();
+  ~DdsLogCapture();
+  DdsLogCapture(const DdsLogCapture&) = delete;
+  DdsLogCapture& operator=(const DdsLogCapture&) = delete;
+  // The first message logged, without its line end ("" if none).
+  const std::string& first() const { return first_; }
+
+ private:
+  static void Sink(void* self, const dds_log_data_t* data);
+  std::string first_;
+};
+
 }  // namespace torvane_bridge
