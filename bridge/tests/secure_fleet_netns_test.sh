@@ -113,16 +113,17 @@ for i in 0 1; do
   [ "$i" -eq 0 ] && bridge_a=$bridge_pid
 done
 
-# A client on host C as the enclave of keystore KS (none: no identity).
+# A client on host C as the enclave of keystore KS (none: no identity). Run it in the background
+# only: it becomes the client (through timeout), so that its pid takes the signals.
 as() { # KS ENCLAVE LOG ARGS...
   local ks=$1 enclave=$2 log=$3
   shift 3
   if [ -n "$ks" ]; then
-    ip netns exec "${hosts[2]}" env ROS_SECURITY_ENABLE=true ROS_SECURITY_STRATEGY=Enforce \
+    exec ip netns exec "${hosts[2]}" env ROS_SECURITY_ENABLE=true ROS_SECURITY_STRATEGY=Enforce \
       ROS_SECURITY_KEYSTORE="$ks" ROS_SECURITY_ENCLAVE_OVERRIDE="$enclave" \
       timeout 60 "$client" "$@" >"$log" 2>&1
   else
-    ip netns exec "${hosts[2]}" timeout 60 "$client" "$@" >"$log" 2>&1
+    exec ip netns exec "${hosts[2]}" timeout 60 "$client" "$@" >"$log" 2>&1
   fi
 }
 
