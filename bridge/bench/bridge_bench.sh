@@ -2,7 +2,8 @@
 # The bridge's benchmark, on loopback only (DDS without multicast, peers 127.0.0.1):
 #  1. added latency: a low-level state datagram sent to the bridge until the matching
 #     joint_states sample reaches a subscriber on the same machine (bridge_latency), at a 500 Hz
-#     pace and back to back, beside Cyclone's own ddsperf ping-pong measured the same two ways;
+#     pace and back to back, beside Cyclone's own ddsperf ping-pong measured the same two ways,
+#     and at 500 Hz again with DDS Security on (bridge and subscriber authenticated, encrypted);
 #  2. missed cycles of a 500 Hz bridge against torvane-sim over TORVANE_BRIDGE_BENCH_SECONDS
 #     (default 60) while a slow, reliable keep-all subscriber refuses most of what it is sent.
 # Writes a Markdown section to OUT_MD.
@@ -45,13 +46,31 @@ ddsperf_rtt() {
   wait "$pong" 2>/dev/null || true
 }
 
-# bridge_latency against a fresh bridge; $1: samples, $2: gap in us. Prints "median_us p99_us".
+# A keystore for the secure run: the bridge's enclave and a monitor's for the subscriber.
+keystore_tool=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools/keystore" && pwd)/torvane-keystore
+ks=$log/keystore
+secure_ok=0
+if command -v openssl >/dev/null && "$keystore_tool" init "$ks" >/dev/null 2>&1 &&
+  "$keystore_tool" enclave "$ks" /torvane/bench_lat/bridge --role bridge --namespace bench_lat >/dev/null 2>&1 &&
+  "$keystore_tool" enclave "$ks" /torvane/bench_lat/monitor --role monitor --namespace bench_lat >/dev/null 2>&1; then
+  secure_ok=1
+fi
+
+# bridge_latency against a fresh bridge; $1: samples, $2: gap in us, $3: "secure" for DDS
+# Security on both sides. Prints "median_us p99_us lost".
 bridge_lat() {
+  local secure=() sub_env=()
+  if [ "${3:-}" = secure ]; then
+    secure=(--security "$ks")
+    sub_env=(ROS_SECURITY_ENABLE=true "ROS_SECURITY_KEYSTORE=$ks"
+             ROS_SECURITY_ENCLAVE_OVERRIDE=/torvane/bench_lat/monitor)
+  fi
   "$bin/torvane-bridge" --level low --robot-port "$base" --local-port $((base + 1)) \
-    --namespace bench_lat --duration 120 >"$log/lat_bridge.log" 2>&1 &
+    --namespace bench_lat --duration 120 "${secure[@]}" >"$log/lat_bridge.log" 2>&1 &
   local b=$!
   pids+=("$b")
-  "$bin/bench/bridge_latency" "$base" $((base + 1)) bench_lat "$1" "$2" >"$log/lat.log" 2>&1 || true
+  env "${sub_env[@]}" "$bin/bench/bridge_latency" "$base" $((base + 1)) bench_lat "$1" "$2" \
+    >"$log/lat.log" 2>&1 || true
   kill -INT "$b" 2>/dev/null || true
   wait "$b" 2>/dev/null || true
   awk '/^bridge_latency: samples/ { print $7, $9, $5 }' "$log/lat.log"
@@ -62,6 +81,10 @@ read -r dp_fast dp_fast99 < <(ddsperf_rtt 8 "") || true
 read -r dp_500 dp_500_99 < <(ddsperf_rtt 8 "500Hz") || true
 read -r br_500 br_500_99 br_500_lost < <(bridge_lat 4000 2000) || true
 read -r br_fast br_fast99 br_fast_lost < <(bridge_lat 4000 0) || true
+br_sec=nan br_sec99=nan br_sec_lost=-
+if [ $secure_ok -eq 1 ]; then
+  read -r br_sec br_sec99 br_sec_lost < <(bridge_lat 4000 2000 secure) || true
+fi
 
 # A 500 Hz bridge against torvane-sim for $seconds; $1: a name, $2: "slow" to run the slow
 # subscriber beside it. Prints "cycles missed first_missed latest_late_us states published".
@@ -107,6 +130,14 @@ samples). Goal: bridge median at most 2x ddsperf's one-way median at the same pa
 |---|---:|---:|---:|---:|
 | 500 Hz | $(half "$dp_500") / $(half "$dp_500_99") | $br_500 / $br_500_99 | $(ratio "$br_500" "$(half "$dp_500")") | $br_500_lost |
 | back to back | $(half "$dp_fast") / $(half "$dp_fast99") | $br_fast / $br_fast99 | $(ratio "$br_fast" "$(half "$dp_fast")") | $br_fast_lost |
+
+With DDS Security on (\`--security\`, strict governance: authenticated, access-controlled,
+encrypted; the subscriber a permitted monitor), beside the open bridge at 500 Hz in the same run.
+Goal: secure median at most 1.5x the open bridge's median.
+
+| pace | open bridge median / p99 (us) | secure bridge median / p99 (us) | median ratio (goal <= 1.5) | lost |
+|---|---:|---:|---:|---:|
+| 500 Hz | $br_500 / $br_500_99 | $br_sec / $br_sec99 | $(ratio "$br_sec" "$br_500") | $br_sec_lost |
 
 Missed cycles at 500 Hz over ${seconds} s against torvane-sim${prio:+, cycle thread at SCHED_FIFO 80},
 the first run without any subscriber (the machine's own share), the second with one slow

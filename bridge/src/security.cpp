@@ -403,6 +403,22 @@ bool PrepareSecurity(const Options& options, const EnvLookup& env, dds_qos_t*& p
   return true;
 }
 
+bool NodeSecurityQos(const std::string& ros_namespace, const EnvLookup& env, dds_qos_t*& qos,
+                     std::string& enclave, std::string& error) {
+  qos = nullptr;
+  Options options;
+  options.ros_namespace = ros_namespace;
+  SecurityConfig config;
+  if (!ResolveSecurity(options, env, config, error)) return false;
+  enclave = config.enclave;
+  if (!config.enabled) return true;
+  std::string auth, access, crypto;
+  if (!FindSecurityPlugins(auth, access, crypto, error)) return false;
+  qos = dds_create_qos();
+  SetSecurityProperties(config, auth, access, crypto, qos);
+  return true;
+}
+
 DdsLogCapture::DdsLogCapture() {
   dds_set_log_sink(&DdsLogCapture::Sink, this);
 }

@@ -59,6 +59,12 @@ void SetSecurityProperties(const SecurityConfig& config, const std::string& auth
 bool PrepareSecurity(const Options& options, const EnvLookup& env, dds_qos_t*& participant_qos,
                      SecurityConfig& config, std::string& error);
 
+// A ROS 2 node's security from ROS 2's variables alone (no keystore check: tests and benchmarks
+// also run participants with odd keystores): a participant QoS in `qos` (caller deletes it), or
+// null with security off; `enclave` names the enclave used. False with one line in `error`.
+bool NodeSecurityQos(const std::string& ros_namespace, const EnvLookup& env, dds_qos_t*& qos,
+                     std::string& enclave, std::string& error);
+
 // Holds Cyclone DDS's log messages while it lives instead of printing them: the security plugins
 // say there why they refuse a participant, and the refusal is to be one line.
 class DdsLogCapture {

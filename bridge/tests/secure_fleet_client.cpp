@@ -19,7 +19,6 @@
 #include <cstring>
 #include <string>
 
-#include "options.h"
 #include "ros_client.h"
 #include "security.h"
 
@@ -35,30 +34,19 @@ void OnSignal(int) {
 
 // A participant with the security the environment asks for (null QoS: none).
 dds_entity_t Join(const std::string& ns) {
-  torvane_bridge::Options options;
-  options.ros_namespace = ns;
-  torvane_bridge::SecurityConfig config;
-  std::string error;
   dds_qos_t* qos = nullptr;
-  if (!torvane_bridge::ResolveSecurity(options, std::getenv, config, error)) {
+  std::string enclave, error;
+  if (!torvane_bridge::NodeSecurityQos(ns, std::getenv, qos, enclave, error)) {
     std::printf("secure_fleet_client: %s\n", error.c_str());
     return -1;
   }
-  if (config.enabled) {
-    std::string auth, access, crypto;
-    if (!torvane_bridge::FindSecurityPlugins(auth, access, crypto, error)) {
-      std::printf("secure_fleet_client: %s\n", error.c_str());
-      return -1;
-    }
-    qos = dds_create_qos();
-    torvane_bridge::SetSecurityProperties(config, auth, access, crypto, qos);
-  }
+  const bool secure = qos != nullptr;
   const char* env = std::getenv("ROS_DOMAIN_ID");
   const dds_domainid_t domain = env != nullptr && *env != '\0' ? std::atoi(env) : 0;
   const dds_entity_t participant = dds_create_participant(domain, qos, nullptr);
   if (qos != nullptr) dds_delete_qos(qos);
   std::printf("secure_fleet_client: %s participant%s%s\n",
-              config.enabled ? config.enclave.c_str() : "unauthenticated",
+              secure ? enclave.c_str() : "unauthenticated",
               participant < 0 ? " refused: " : "",
               participant < 0 ? dds_strretcode(participant) : "");
   std::fflush(stdout);
