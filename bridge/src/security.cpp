@@ -123,8 +123,8 @@ bool SignedBy(const std::string& path, X509* ca, const std::string& ca_path, std
   }
   StorePtr store = StoreOf(ca);
   BioPtr out(BIO_new(BIO_s_mem()));
-  if (!store || !out || PKCS7_verify(p7.get(), nullptr, store.get(), content, out.get(),
-                                     PKCS7_TEXT) != 1) {
+  if (!store || !out ||
+      PKCS7_verify(p7.get(), nullptr, store.get(), content, out.get(), PKCS7_TEXT) != 1) {
     ERR_clear_error();
     error = path + ": not signed by the permissions CA (" + ca_path + ")";
     return false;
@@ -235,8 +235,8 @@ bool ValidEnclave(const std::string& enclave) {
   if (enclave.size() < 2 || enclave[0] != '/' || enclave.back() == '/') return false;
   char prev = 0;
   for (char c : enclave) {
-    const bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                      (c >= '0' && c <= '9') || c == '_';
+    const bool word =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
     if (!word && c != '/') return false;
     if (c == '/' && prev == '/') return false;
     prev = c;
@@ -291,11 +291,11 @@ bool ResolveSecurity(const Options& options, const EnvLookup& env, SecurityConfi
 bool CheckKeystore(const SecurityConfig& config, uint32_t domain,
                    const std::vector<std::string>& topics, std::string& error) {
   const std::string dir = config.enclave_dir + "/";
-  for (const char* name :
-       {kIdentityCa, kPermissionsCa, kCert, kKey, kGovernance, kPermissions}) {
+  for (const char* name : {kIdentityCa, kPermissionsCa, kCert, kKey, kGovernance, kPermissions}) {
     if (!Readable(dir + name, error)) return false;
   }
-  const std::string identity_ca_path = dir + kIdentityCa, permissions_ca_path = dir + kPermissionsCa;
+  const std::string identity_ca_path = dir + kIdentityCa,
+                    permissions_ca_path = dir + kPermissionsCa;
   X509Ptr identity_ca = ReadCert(identity_ca_path, error);
   if (!identity_ca || !InDate(identity_ca.get(), identity_ca_path, error)) return false;
   X509Ptr permissions_ca = ReadCert(permissions_ca_path, error);

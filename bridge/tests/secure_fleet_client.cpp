@@ -46,8 +46,7 @@ dds_entity_t Join(const std::string& ns) {
   const dds_entity_t participant = dds_create_participant(domain, qos, nullptr);
   if (qos != nullptr) dds_delete_qos(qos);
   std::printf("secure_fleet_client: %s participant%s%s\n",
-              secure ? enclave.c_str() : "unauthenticated",
-              participant < 0 ? " refused: " : "",
+              secure ? enclave.c_str() : "unauthenticated", participant < 0 ? " refused: " : "",
               participant < 0 ? dds_strretcode(participant) : "");
   std::fflush(stdout);
   return participant;
@@ -96,7 +95,8 @@ int Intruder(dds_entity_t participant, const std::string& ns) {
                                               name.c_str(), nullptr, nullptr);
   dds_qos_t* qos = dds_create_qos();
   dds_qset_reliability(qos, DDS_RELIABILITY_RELIABLE, DDS_MSECS(100));
-  const dds_entity_t writer = topic < 0 ? topic : dds_create_writer(participant, topic, qos, nullptr);
+  const dds_entity_t writer =
+      topic < 0 ? topic : dds_create_writer(participant, topic, qos, nullptr);
   dds_delete_qos(qos);
   if (writer < 0) {
     std::printf("intruder: its own stack refused a writer of %s: %s\n", name.c_str(),
@@ -149,8 +149,8 @@ int Watch(dds_entity_t participant, const std::string& ns) {
     }
     if (robot.ReadOdom(x, y, vx, 10)) body = std::max(body, std::hypot(x - x0, y - y0));
   }
-  std::printf("watch: %ld joint_states read; joints moved at most %.4f rad, body %.4f m\n",
-              samples, joints, body);
+  std::printf("watch: %ld joint_states read; joints moved at most %.4f rad, body %.4f m\n", samples,
+              joints, body);
   const bool ok = samples > 0 && joints < 0.02 && body < 0.02;
   std::printf("watch: %s: the robot stayed where it was\n", ok ? "ok" : "FAILED");
   return ok ? 0 : 1;
@@ -173,8 +173,9 @@ int main(int argc, char** argv) {
   const bool monitor = role == "monitor" && argc == 4 &&
                        (std::strcmp(argv[3], "yes") == 0 || std::strcmp(argv[3], "no") == 0);
   if (!monitor && !(argc == 3 && (role == "operator" || role == "intruder" || role == "watch"))) {
-    std::fprintf(stderr, "usage: secure_fleet_client operator|intruder|watch NS\n"
-                         "       secure_fleet_client monitor NS yes|no\n");
+    std::fprintf(stderr,
+                 "usage: secure_fleet_client operator|intruder|watch NS\n"
+                 "       secure_fleet_client monitor NS yes|no\n");
     return 2;
   }
   struct sigaction action {};
