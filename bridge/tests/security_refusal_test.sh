@@ -22,6 +22,26 @@ ks=$work/keystore other=$work/other
   "$tool" enclave "$other" /torvane/robot_x/bridge --role bridge --namespace robot_x >/dev/null ||
   { echo "security_refusal_test: FAILED: torvane-keystore could not make the keystores"; exit 1; }
 
+# The tool's own mistakes: one line, exit 1, nothing made.
+tool_refuses() { # WHAT PATTERN ARGS...
+  local what=$1 pattern=$2
+  shift 2
+  if ! "$tool" "$@" >"$work/out" 2>"$work/err" && [ "$(wc -l <"$work/err")" -eq 1 ] &&
+     grep -q -- "$pattern" "$work/err"; then
+    echo "security_refusal_test: ok: torvane-keystore refuses $what: $(cat "$work/err")"
+  else
+    echo "security_refusal_test: FAILED: torvane-keystore $what:"; cat "$work/out" "$work/err"
+    failures=$((failures + 1))
+  fi
+}
+tool_refuses "an unknown role" "--role must be bridge, operator or monitor, not: admin" \
+  enclave "$ks" /torvane/robot_x/admin --role admin --namespace robot_x
+tool_refuses "an enclave without a namespace" "missing option: --namespace NS" \
+  enclave "$ks" /torvane/robot_x/op --role operator
+tool_refuses "a second init" "already a keystore" init "$ks"
+[ ! -e "$ks/enclaves/torvane/robot_x/admin" ] && [ ! -e "$ks/enclaves/torvane/robot_x/op" ] ||
+  { echo "security_refusal_test: FAILED: a refused enclave left files"; failures=$((failures + 1)); }
+
 # A copy of the keystore with its links resolved, to spoil one file of.
 spoilt() { rm -rf "$work/$1"; cp -rL "$ks" "$work/$1"; echo "$work/$1"; }
 enclave_of() { echo "$1/enclaves/torvane/robot_x/bridge"; }
