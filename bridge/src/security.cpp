@@ -284,6 +284,10 @@ bool ResolveSecurity(const Options& options, const EnvLookup& env, SecurityConfi
     return false;
   }
   while (out.keystore.size() > 1 && out.keystore.back() == '/') out.keystore.pop_back();
+  if (out.keystore[0] != '/') {  // the plugins take file: URIs, which want a full path
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd) != nullptr) out.keystore = std::string(cwd) + "/" + out.keystore;
+  }
   out.enclave_dir = out.keystore + "/enclaves" + out.enclave;
   return true;
 }

@@ -64,6 +64,12 @@ TEST(SecurityResolve, TheVariablesAloneAndTheDefaultEnclave) {
   ASSERT_TRUE(Resolve(o, Env{{{"ROS_SECURITY_ENABLE", "true"}, {"ROS_SECURITY_KEYSTORE", "/k"}}}, c,
                       error));
   EXPECT_EQ(c.enclave, "/torvane/fleet/dog2/bridge");
+  // A relative keystore becomes a full path: the plugins read file: URIs.
+  ASSERT_TRUE(Resolve(o, Env{{{"ROS_SECURITY_ENABLE", "true"}, {"ROS_SECURITY_KEYSTORE", "keys"}}},
+                      c, error));
+  ASSERT_FALSE(c.keystore.empty());
+  EXPECT_EQ(c.keystore[0], '/');
+  EXPECT_EQ(c.keystore.substr(c.keystore.size() - 5), "/keys");
   EXPECT_EQ(DefaultEnclave(""), "/torvane/bridge");
 }
 
