@@ -38,6 +38,8 @@ packages=(
   cyclonedds-dev
   cyclonedds-tools
   libpcap-dev
+  libssl-dev
+  openssl
   tshark
 )
 # The one clang-format whose layout scripts/check_format.sh checks against.

@@ -4,7 +4,8 @@
 #     joint_states sample reaches a subscriber on the same machine (bridge_latency), at a 500 Hz
 #     pace and back to back, beside Cyclone's own ddsperf ping-pong measured the same two ways,
 #     in TORVANE_BRIDGE_BENCH_ROUNDS (default 3) rounds that alternate the two, so that a change
-#     in the machine's load between them shows in one round rather than in the ratio;
+#     in the machine's load between them shows in one round rather than in the ratio; and at
+#     500 Hz again with DDS Security on (bridge and subscriber authenticated, encrypted);
 #  2. missed cycles of a 500 Hz bridge against torvane-sim over TORVANE_BRIDGE_BENCH_SECONDS
 #     (default 60) while a slow, reliable keep-all subscriber refuses most of what it is sent.
 # Writes a Markdown section to OUT_MD.
@@ -51,13 +52,19 @@ ddsperf_rtt() {
 # bridge_latency against a fresh bridge; $1: samples, $2: gap in us, then options of the bridge.
 # Prints "median_us p99_us lost". With spin=spin the client waits busy between its states.
 bridge_lat() {
-  local samples=$1 gap=$2
+  local samples=$1 gap=$2 security=() sub_env=()
   shift 2
+  if [ -n "${secure:-}" ]; then
+    security=(--security "$ks")
+    sub_env=(ROS_SECURITY_ENABLE=true "ROS_SECURITY_KEYSTORE=$ks"
+             ROS_SECURITY_ENCLAVE_OVERRIDE=/torvane/bench_lat/monitor)
+  fi
   "$bin/torvane-bridge" --level low --robot-port "$base" --local-port $((base + 1)) \
-    --namespace bench_lat --duration 120 "$@" >"$log/lat_bridge.log" 2>&1 &
+    --namespace bench_lat --duration 120 "${security[@]}" "$@" >"$log/lat_bridge.log" 2>&1 &
   local b=$!
   pids+=("$b")
-  "$bin/bench/bridge_latency" "$base" $((base + 1)) bench_lat "$samples" "$gap" ${spin:+"$spin"} >"$log/lat.log" 2>&1 || true
+  env "${sub_env[@]}" "$bin/bench/bridge_latency" "$base" $((base + 1)) bench_lat "$samples" \
+    "$gap" ${spin:+"$spin"} >"$log/lat.log" 2>&1 || true
   kill -INT "$b" 2>/dev/null || true
   wait "$b" 2>/dev/null || true
   awk '/^bridge_latency: samples/ { print $7, $9, $5 }' "$log/lat.log"
@@ -74,6 +81,16 @@ udp_one_way() {
   wait "$echo" 2>/dev/null || true
   awk '/^udp_hop: samples/ { print $7, $9 }' "$log/hop.log"
 }
+
+# A keystore for the secure rounds: the bridge's enclave and a monitor's for the subscriber.
+keystore_tool=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools/keystore" && pwd)/torvane-keystore
+ks=$log/keystore
+secure_ok=0
+if command -v openssl >/dev/null && "$keystore_tool" init "$ks" >/dev/null 2>&1 &&
+  "$keystore_tool" enclave "$ks" /torvane/bench_lat/bridge --role bridge --namespace bench_lat >/dev/null 2>&1 &&
+  "$keystore_tool" enclave "$ks" /torvane/bench_lat/monitor --role monitor --namespace bench_lat >/dev/null 2>&1; then
+  secure_ok=1
+fi
 
 prio=()
 [ "$(id -u)" -eq 0 ] && prio=(--priority 80)
@@ -98,7 +115,15 @@ for ((r = 1; r <= rounds; r++)); do
   [ ${#prio[@]} -gt 0 ] && lat_round 2000 "500Hz" "${prio[@]}" >>"$log/lat_500rt"
   spin=spin lat_round 2000 "500Hz" >>"$log/lat_500spin"
   lat_round 0 "" >>"$log/lat_fast"
+  [ $secure_ok -eq 1 ] && secure=1 lat_round 2000 "500Hz" >>"$log/lat_500sec"
 done
+# The secure bridge's median beside the open one's, over the same rounds.
+secure_ratio() {
+  [ -s "$log/lat_500sec" ] || { echo "n/a (no keystore)"; return; }
+  paste "$log/lat_500" "$log/lat_500sec" | awk '{ if ($3 > 0 && $10 != "nan") r[++n] = $10 / $3 }
+    END { for (i = 2; i <= n; i++) for (j = i; j > 1 && r[j - 1] > r[j]; j--) { t = r[j]; r[j] = r[j - 1]; r[j - 1] = t }
+          if (n) printf "%.2f", r[int((n + 1) / 2)]; else printf "n/a" }'
+}
 
 # A 500 Hz bridge against torvane-sim for $seconds; $1: a name, $2: "slow" to run the slow
 # subscriber beside it. Prints "cycles missed first_missed latest_late_us states published".
@@ -174,6 +199,11 @@ $(lat_row "500 Hz" "$log/lat_500")
 $(lat_row "500 Hz, bridge at --priority 80" "$log/lat_500rt")
 $(lat_row "500 Hz, client spinning between states" "$log/lat_500spin")
 $(lat_row "back to back" "$log/lat_fast")
+$(lat_row "500 Hz, DDS Security on" "$log/lat_500sec")
+
+With DDS Security on (\`--security\`, strict governance: authenticated, access-controlled,
+encrypted; the subscriber a permitted monitor), the secure bridge's median over the open
+bridge's at 500 Hz, the median of the rounds' ratios: **$(secure_ratio)** (goal <= 1.5).
 
 Missed cycles at 500 Hz over ${seconds} s against torvane-sim${prio:+, cycle thread at SCHED_FIFO 80},
 the first run without any subscriber (the machine's own share), the second with one slow

@@ -25,6 +25,7 @@
 #include "clock/monotonic_clock.h"
 #include "options.h"
 #include "ros_names.h"
+#include "security.h"
 #include "sensor_msgs.h"
 #include "torvane/checksum.h"
 #include "torvane/packing.h"
@@ -53,7 +54,15 @@ int main(int argc, char** argv) {
   const int samples = std::atoi(argv[4]);
   const int64_t gap_ns = (argc >= 6 ? std::atoi(argv[5]) : 1000) * 1000ll;
 
-  const dds_entity_t pp = dds_create_participant(Domain(), nullptr, nullptr);
+  // With ROS 2's security variables set, a secure participant (the bench's DDS Security run).
+  dds_qos_t* pp_qos = nullptr;
+  std::string enclave, error;
+  if (!torvane_bridge::NodeSecurityQos(argv[3], std::getenv, pp_qos, enclave, error)) {
+    std::fprintf(stderr, "bridge_latency: %s\n", error.c_str());
+    return 1;
+  }
+  const dds_entity_t pp = dds_create_participant(Domain(), pp_qos, nullptr);
+  if (pp_qos != nullptr) dds_delete_qos(pp_qos);
   const std::string topic_name = torvane_bridge::TopicName(argv[3], "joint_states");
   const dds_entity_t topic = dds_create_topic(pp, &sensor_msgs_msg_dds__JointState__desc,
                                               topic_name.c_str(), nullptr, nullptr);

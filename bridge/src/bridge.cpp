@@ -9,11 +9,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
 #include "clock/monotonic_clock.h"
 #include "ros_names.h"
+#include "security.h"
 
 namespace torvane_bridge {
 namespace {
@@ -82,9 +84,24 @@ bool Bridge::Open() {
   safe_low_ = SafeLowCmd(base_low_, limits_.damping);
 
   std::string error;
-  if (!dds_.Open(options_.domain, options_.ros_namespace, high, error)) {
+  dds_qos_t* participant_qos = nullptr;
+  SecurityConfig security;
+  bool opened = PrepareSecurity(options_, std::getenv, participant_qos, security, error);
+  if (opened) {
+    std::unique_ptr<DdsLogCapture> refusal;
+    if (participant_qos != nullptr) refusal = std::make_unique<DdsLogCapture>();
+    opened = dds_.Open(options_.domain, options_.ros_namespace, high, error, participant_qos);
+    if (!opened && refusal && !refusal->first().empty()) error += " (" + refusal->first() + ")";
+  }
+  if (participant_qos != nullptr) dds_delete_qos(participant_qos);
+  if (!opened) {
     std::fprintf(stderr, "torvane-bridge: %s\n", error.c_str());
     return false;
+  }
+  if (!security.note.empty()) std::printf("torvane-bridge: %s\n", security.note.c_str());
+  if (security.enabled) {
+    std::printf("torvane-bridge: DDS Security on (strict): enclave %s in %s\n",
+                security.enclave.c_str(), security.keystore.c_str());
   }
   const std::string ns = TopicName(options_.ros_namespace, "");
   std::printf(

@@ -36,10 +36,12 @@ DdsLink::~DdsLink() {
 }
 
 bool DdsLink::Open(uint32_t domain, const std::string& ros_namespace, bool high_level,
-                   std::string& error) {
-  participant_ = dds_create_participant(static_cast<dds_domainid_t>(domain), nullptr, nullptr);
+                   std::string& error, const dds_qos_t* participant_qos) {
+  participant_ =
+      dds_create_participant(static_cast<dds_domainid_t>(domain), participant_qos, nullptr);
   if (participant_ < 0) {
-    error = std::string("cannot join DDS domain ") + std::to_string(domain) + ": " +
+    error = std::string("cannot join DDS domain ") + std::to_string(domain) +
+            (participant_qos != nullptr ? " with the security keystore: " : ": ") +
             dds_strretcode(participant_);
     return false;
   }

@@ -28,8 +28,10 @@ class DdsLink {
   DdsLink& operator=(const DdsLink&) = delete;
 
   // Joins `domain` and creates joint_states and imu, plus odom and cmd_vel at the high level or
-  // joint_commands at the low level. Returns false with a one-line reason in `error`.
-  bool Open(uint32_t domain, const std::string& ros_namespace, bool high_level, std::string& error);
+  // joint_commands at the low level. `participant_qos` (may be null) carries the security
+  // properties. Returns false with a one-line reason in `error`.
+  bool Open(uint32_t domain, const std::string& ros_namespace, bool high_level, std::string& error,
+            const dds_qos_t* participant_qos = nullptr);
 
   // Publishes a sample of the stream's type. Returns false if DDS refused it.
   bool Write(Stream stream, const void* sample);

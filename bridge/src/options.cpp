@@ -6,6 +6,7 @@
 #include "command_line/plain_number.h"
 #include "command_line/robot_models.h"
 #include "ros_names.h"
+#include "security.h"
 
 namespace torvane_bridge {
 namespace {
@@ -83,6 +84,24 @@ int ParseOptions(int argc, char** argv, const char* ros_domain_id, Options& out)
                 1, 99, out.priority),
           Decimal("--duration", "S", "stop after S seconds (default: run until SIGINT/SIGTERM)",
                   Above(0), out.duration_s),
+          File("--security", "DIR",
+               "DDS Security with this keystore (SROS2 layout): authenticated,\n"
+               "authorised and encrypted; refuses to start if it cannot be\n"
+               "(default: off, or ROS_SECURITY_ENABLE=true with ROS_SECURITY_KEYSTORE)",
+               out.security_keystore),
+          Checked("--enclave", "PATH",
+                  "the bridge's enclave in the keystore (default:\n"
+                  "ROS_SECURITY_ENCLAVE_OVERRIDE, else /torvane/NAMESPACE/bridge)",
+                  "not an enclave path (/name/name, letters, digits and _)",
+                  [&out](const char* value) {
+                    if (!ValidEnclave(value)) return false;
+                    out.security_enclave = value;
+                    return true;
+                  }),
+          Flag("--security-strict",
+               "refuse every unauthenticated participant: the governance must\n"
+               "say so and encrypt the bridge's topics (always on with security)",
+               out.security_strict),
       });
   const int parsed = cli.Parse(argc, argv);
   if (parsed != kRun) return parsed;

@@ -26,6 +26,9 @@ struct Options {
   double max_yaw_rate = 2.0;       // |cmd_vel angular z| at most [rad/s]
   int priority = 0;         // SCHED_FIFO priority of the cycle thread (receive: one less); 0: none
   double duration_s = 0.0;  // 0: until SIGINT or SIGTERM
+  std::string security_keystore;  // DDS Security keystore (SROS2 layout); empty: ROS_SECURITY_*
+  std::string security_enclave;   // empty: ROS_SECURITY_ENCLAVE_OVERRIDE or the default
+  bool security_strict = false;   // asked for by name (strict is the only mode with security)
 };
 
 // Parses argv and the value of ROS_DOMAIN_ID (null when unset) into `out`. Returns 0 to run,
