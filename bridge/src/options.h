@@ -26,6 +26,7 @@ struct Options {
   double max_yaw_rate = 2.0;       // |cmd_vel angular z| at most [rad/s]
   int priority = 0;         // SCHED_FIFO priority of the cycle thread (receive: one less); 0: none
   double duration_s = 0.0;  // 0: until SIGINT or SIGTERM
+  std::string record_dir;   // flight records on a lost link or a guard trip; empty: $TMPDIR, /tmp
 };
 
 // Parses argv and the value of ROS_DOMAIN_ID (null when unset) into `out`. Returns 0 to run,
