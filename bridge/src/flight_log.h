@@ -61,9 +61,9 @@ class FlightLog {
   TORVANE::LinkMonitor monitor_;
   std::unique_ptr<TORVANE::HighFlightRecorder> high_ring_;
   std::unique_ptr<TORVANE::LowFlightRecorder> low_ring_;
-  bool link_up_ = false;     // the cycle thread's: a valid state came at least once
-  bool was_tripped_ = false;  // the cycle thread's: the last cycle tripped the guard
-  int raised_ = 0;            // the cycle thread's: events handed to the writer
+  bool link_up_ = false;             // the cycle thread's: a valid state came at least once
+  bool was_tripped_ = false;         // the cycle thread's: the last cycle tripped the guard
+  int raised_ = 0;                   // the cycle thread's: events handed to the writer
   std::atomic<int> pending_{kNone};  // the event being written; kNone: the ring is the cycle's
   std::atomic<int> written_{0};
   std::atomic<bool> stop_{false};

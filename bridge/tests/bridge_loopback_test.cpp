@@ -162,8 +162,9 @@ TEST_F(BridgeLoopback, LostRobotLinkLeavesANamedFlightRecord) {
   ASSERT_TRUE(Within(15, [&] { return client.ReadJoints(q, 200); })) << bridge_->Output();
   sim_->Stop();
 
-  const std::string said = "torvane-bridge: lost the robot link: no valid state for 1 s; flight "
-                           "record in ";
+  const std::string said =
+      "torvane-bridge: lost the robot link: no valid state for 1 s; flight "
+      "record in ";
   std::string out;
   ASSERT_TRUE(Within(10, [&] {
     client.ReadJoints(q, 20);  // paces the polling

@@ -225,9 +225,10 @@ class Link {
   bool Cycle(Cmd& cmd, State& state) {
     Exchange(cmd, state);
     if (monitor_.Lost()) {
-      Incident("lost the link to %s:%u (%s level): no valid state for %g s; did torvane-sim or "
-               "the robot stop?",
-               options_.robot.c_str(), static_cast<unsigned>(options_.port), level(), kLostS);
+      Incident(
+          "lost the link to %s:%u (%s level): no valid state for %g s; did torvane-sim or "
+          "the robot stop?",
+          options_.robot.c_str(), static_cast<unsigned>(options_.port), level(), kLostS);
       return false;
     }
     loop_.Wait();
@@ -275,10 +276,11 @@ class Link {
                 static_cast<unsigned long long>(udp_.udpState.RecvCount),
                 static_cast<unsigned long long>(udp_.udpState.RecvCRCError),
                 static_cast<unsigned long long>(udp_.udpState.RecvLoseError));
-    std::printf("link: longest gap %.0f ms, %.0f%% of the last second's cycles had a state; "
-                "loop overruns %llu\n",
-                monitor_.LongestGapSeconds() * 1000, monitor_.SuccessRate() * 100,
-                static_cast<unsigned long long>(loop_.Overruns()));
+    std::printf(
+        "link: longest gap %.0f ms, %.0f%% of the last second's cycles had a state; "
+        "loop overruns %llu\n",
+        monitor_.LongestGapSeconds() * 1000, monitor_.SuccessRate() * 100,
+        static_cast<unsigned long long>(loop_.Overruns()));
   }
 
  private:

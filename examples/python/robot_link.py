@@ -129,8 +129,9 @@ class Link:
         self.tally: dict[int, int] = {}
         self.monitor = tl.LinkMonitor(1.0 / rate, LOST_S)
         self.loop = tl.PeriodicLoop(1.0 / rate)
-        recorder = tl.HighFlightRecorder if level == "high" else tl.LowFlightRecorder
-        self.recorder = recorder(RECORD_S, rate)
+        self.recorder: Union[tl.HighFlightRecorder, tl.LowFlightRecorder] = (
+            tl.HighFlightRecorder(RECORD_S, rate) if level == "high"
+            else tl.LowFlightRecorder(RECORD_S, rate))
 
     def where(self) -> str:
         return f"{self.robot}:{self.port}"
