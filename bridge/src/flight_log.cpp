@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
 namespace torvane_bridge {
 
@@ -90,7 +91,6 @@ void FlightLog::WriterLoop() {
                       "the safety guard switched the leg motors off (its own line above says why)");
       }
       if (done == 0) {
-        written_.fetch_add(1);
         std::printf("torvane-bridge: %s; flight record in %s\n", what, path);
       } else {
         std::printf("torvane-bridge: %s; no flight record (the line above says why)\n", what);
@@ -100,6 +100,7 @@ void FlightLog::WriterLoop() {
       }
       std::fflush(stdout);
       pending_.store(kNone, std::memory_order_release);  // the ring is the cycle's again
+      if (done == 0) written_.fetch_add(1);              // after: a new event may follow at once
     }
     if (stop_.load()) return;
   }
