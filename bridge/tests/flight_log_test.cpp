@@ -93,7 +93,9 @@ TEST_F(FlightLogTest, EachTripWritesOnItsFirstCycleUpToTheCap) {
   for (int trip = 1; trip <= FlightLog::kMaxRecords + 5; ++trip) {
     Cycles(log, 50, true, /*tripped=*/true);  // a trip lasting 50 cycles is one event
     Cycles(log, 5, true);
-    if (trip <= FlightLog::kMaxRecords) ASSERT_TRUE(WrittenWithin(log, trip)) << trip;
+    if (trip <= FlightLog::kMaxRecords) {
+      ASSERT_TRUE(WrittenWithin(log, trip)) << trip;
+    }
   }
   log.Stop();
   EXPECT_EQ(log.Written(), FlightLog::kMaxRecords);
