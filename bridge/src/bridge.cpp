@@ -52,6 +52,7 @@ Bridge::Bridge(const Options& options)
     : options_(options),
       limits_(LimitsOf(options)),
       safety_(options.model),
+      flight_log_(options.high_level, options.rate_hz, options.record_dir),
       imu_(FramePrefix(options.ros_namespace)),
       odom_(FramePrefix(options.ros_namespace)) {}
 
@@ -160,13 +161,16 @@ void Bridge::CycleLoop() {
     }
     const bool fresh = have_command && now - current.arrival_ns <= deadline;
     if (!fresh) tally_.safe_cycles.fetch_add(1, std::memory_order_relaxed);
+    bool new_state = false, tripped = false;  // for the flight log
     if (high) {
+      new_state = states_.Take();
       high_cmd = fresh ? current.high : safe_high_;
       udp_->SetSend(high_cmd);
     } else {
       if (states_.Take()) {
         state = states_.Front().low;
         have_state = true;
+        new_state = true;
       }
       low_cmd = fresh ? current.low : safe_low_;
       // Every command goes through the guard; the protections judge measured values, so they
@@ -175,12 +179,19 @@ void Bridge::CycleLoop() {
       if (have_state) {
         const int power = safety_.PowerProtect(low_cmd, state, options_.power_level);
         const int position = safety_.PositionProtect(low_cmd, state, options_.position_margin);
-        if (power < 0 || position < 0) tally_.trips.fetch_add(1, std::memory_order_relaxed);
+        tripped = power < 0 || position < 0;
+        if (tripped) tally_.trips.fetch_add(1, std::memory_order_relaxed);
       }
       udp_->SetSend(low_cmd);
     }
     udp_->Send();
     tally_.cycles.fetch_add(1, std::memory_order_relaxed);
+    const double time_s = static_cast<double>(now) * 1e-9;
+    if (high) {
+      flight_log_.Cycle(time_s, high_cmd, new_state, states_.Front().high);
+    } else {
+      flight_log_.Cycle(time_s, low_cmd, new_state, state, tripped);
+    }
     slot += period;
     SleepUntilNs(slot);
   }
@@ -249,6 +260,7 @@ void Bridge::OnCommand(const void* sample) {
 }
 
 int Bridge::Run(const volatile std::sig_atomic_t& stop) {
+  flight_log_.Start();
   std::thread cycle(&Bridge::CycleLoop, this);
   std::thread receive(&Bridge::ReceiveLoop, this);
   const int64_t start = MonotonicNs();
@@ -260,6 +272,7 @@ int Bridge::Run(const volatile std::sig_atomic_t& stop) {
   stop_.store(true);
   cycle.join();
   receive.join();
+  flight_log_.Stop();  // after a write under way
   PrintTally();
   return 0;
 }

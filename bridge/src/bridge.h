@@ -17,6 +17,7 @@
 #include <string>
 
 #include "dds_link.h"
+#include "flight_log.h"
 #include "latest.h"
 #include "messages.h"
 #include "options.h"
@@ -84,6 +85,7 @@ class Bridge {
   Latest<State> states_;
   std::atomic<bool> stop_{false};
   Tally tally_;
+  FlightLog flight_log_;  // the cycle thread's ring; written on a lost link or a guard trip
   // The receive thread's messages.
   JointStateMessage joint_states_;
   ImuMessage imu_;

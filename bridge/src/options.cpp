@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <cstdlib>
 #include <string>
 
 #include "command_line/command_line.h"
@@ -102,9 +103,18 @@ int ParseOptions(int argc, char** argv, const char* ros_domain_id, Options& out)
                "refuse every unauthenticated participant: the governance must\n"
                "say so and encrypt the bridge's topics (always on with security)",
                out.security_strict),
+          Directory("--record-dir", "DIR",
+                    "where a flight record goes on a lost robot link or a guard\n"
+                    "trip (default: $TMPDIR, else /tmp)",
+                    out.record_dir),
       });
   const int parsed = cli.Parse(argc, argv);
   if (parsed != kRun) return parsed;
+  if (out.record_dir.empty()) {
+    // The temporary directory: a service's working directory may be / or read-only.
+    const char* tmp = std::getenv("TMPDIR");
+    out.record_dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+  }
   if (!ParseDomainId(ros_domain_id, out.domain)) {
     return cli.Fail("ROS_DOMAIN_ID must be a number from 0 to 232, not", ros_domain_id);
   }

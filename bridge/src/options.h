@@ -29,6 +29,7 @@ struct Options {
   std::string security_keystore;  // DDS Security keystore (SROS2 layout); empty: ROS_SECURITY_*
   std::string security_enclave;   // empty: ROS_SECURITY_ENCLAVE_OVERRIDE or the default
   bool security_strict = false;   // asked for by name (strict is the only mode with security)
+  std::string record_dir;   // flight records on a lost link or a guard trip; empty: $TMPDIR, /tmp
 };
 
 // Parses argv and the value of ROS_DOMAIN_ID (null when unset) into `out`. Returns 0 to run,

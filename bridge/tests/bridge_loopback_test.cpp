@@ -3,8 +3,18 @@
 // is replaced by the safe one.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include <csignal>
 
@@ -164,4 +174,52 @@ TEST_F(BridgeLoopback, EndsOnSigtermWithItsTally) {
   const torvane_child::Ending sim = sim_->Stop(SIGTERM, 10000);
   EXPECT_FALSE(sim.killed);
   EXPECT_EQ(sim.exit_code, 0);
+}
+
+// The robot gone mid-run: after a second without a state the bridge writes the last seconds as
+// CSV into --record-dir and names the file in one line; the cycle runs on.
+TEST_F(BridgeLoopback, LostRobotLinkLeavesANamedFlightRecord) {
+  std::string dir = ::testing::TempDir() + "bridge-records-XXXXXX";
+  ASSERT_NE(mkdtemp(dir.data()), nullptr);
+  Start("high", {"--record-dir", dir});
+  RosClient client(participant_, ns_);
+  ASSERT_TRUE(client.ok());
+  std::array<double, 12> q{};
+  ASSERT_TRUE(Within(15, [&] { return client.ReadJoints(q, 200); })) << bridge_->OutputFile();
+  sim_->Stop(SIGTERM, 10000);
+
+  const std::string said =
+      "torvane-bridge: lost the robot link: no valid state for 1 s; flight "
+      "record in ";
+  std::string out;
+  ASSERT_TRUE(Within(10, [&] {
+    client.ReadJoints(q, 20);  // paces the polling
+    out = bridge_->OutputFile();
+    return out.find(said) != std::string::npos && out.find(".csv\n", out.find(said)) != out.npos;
+  })) << out;
+  const size_t at = out.find(said) + said.size();
+  const std::string path = out.substr(at, out.find('\n', at) - at);
+  EXPECT_EQ(path.rfind(dir + "/flight-high-", 0), 0u) << path;
+
+  std::ifstream file(path);
+  ASSERT_TRUE(file.good()) << path;
+  std::string header;
+  std::getline(file, header);
+  EXPECT_EQ(header.rfind("time_s,recv_result,cmd.mode,", 0), 0u) << header;
+  std::vector<std::string> results;
+  for (std::string row; std::getline(file, row);) {
+    std::istringstream fields(row);
+    std::string time, result;
+    std::getline(fields, time, ',');
+    std::getline(fields, result, ',');
+    results.push_back(result);
+  }
+  // The second of silence that lost the link closes the record, the states before it precede it.
+  ASSERT_GE(results.size(), 500u);
+  for (size_t i = results.size() - 500; i < results.size(); ++i) EXPECT_EQ(results[i], "-1") << i;
+  EXPECT_NE(std::find(results.begin(), results.end(), "0"), results.end());
+
+  EXPECT_EQ(StopBridge(), 0);  // the bridge kept running after the loss
+  std::remove(path.c_str());
+  rmdir(dir.c_str());
 }

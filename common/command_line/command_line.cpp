@@ -1,6 +1,8 @@
 #include "command_line/command_line.h"
 
 #include <arpa/inet.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -99,6 +101,17 @@ Option File(const char* name, const char* meta, const char* help, std::string& o
   const std::string words = std::string(name) + " needs a file name";
   return Row(name, meta, help, [&out, words](const char* v, Problem& p) {
     if (*v == '\0') return Refuse(p, words, "\"\"");
+    out = v;
+    return true;
+  });
+}
+
+Option Directory(const char* name, const char* meta, const char* help, std::string& out) {
+  return Row(name, meta, help, [&out](const char* v, Problem& p) {
+    struct stat st {};
+    if (*v == '\0' || stat(v, &st) != 0 || !S_ISDIR(st.st_mode) || access(v, W_OK | X_OK) != 0) {
+      return Refuse(p, "not a directory this program can write into", *v == '\0' ? "\"\"" : v);
+    }
     out = v;
     return true;
   });

@@ -66,6 +66,9 @@ Option Stop(const char* name, const char* help, std::function<void()> print);
 Option Text(const char* name, const char* meta, const char* help, std::string& out);
 // A file name: refuses an empty one ('--log needs a file name: ""').
 Option File(const char* name, const char* meta, const char* help, std::string& out);
+// A directory this program can write into, checked now so that a file wanted later (a flight
+// record after an incident) is not lost ("not a directory this program can write into: /x").
+Option Directory(const char* name, const char* meta, const char* help, std::string& out);
 // Dotted IPv4 ("not an IPv4 address: localhost").
 Option Address(const char* name, const char* meta, const char* help, std::string& out);
 // Decimal digits from `lowest` to 65535 ("not a port (1..65535): 70000").

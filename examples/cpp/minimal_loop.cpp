@@ -4,10 +4,8 @@
 // Exit status: 0 when a state arrived, 1 when none did, 2 for a bad command line.
 #include <arpa/inet.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 #include "torvane/torvane.h"
 
@@ -35,16 +33,15 @@ int main(int argc, char** argv) {
   TORVANE::HighState state{};
   udp.InitCmdData(cmd);  // header and level flag; mode 0 and zero velocity: stand still
   int states = 0;
-  auto next_cycle = std::chrono::steady_clock::now();
-  for (int cycle = 0; cycle < 1000; ++cycle) {  // two seconds at 500 Hz, longer than a hand-over
+  TORVANE::PeriodicLoop loop(0.002);            // 500 Hz, to absolute deadlines: no drift
+  for (int cycle = 0; cycle < 1000; ++cycle) {  // two seconds, longer than a hand-over
     udp.SetSend(cmd);
     udp.Send();
     if (udp.Recv() == 0) {  // 0: a valid state was published; anything else: nothing new
       udp.GetRecv(state);
       ++states;
     }
-    next_cycle += std::chrono::microseconds(2000);
-    std::this_thread::sleep_until(next_cycle);
+    loop.Wait();  // sleeps until this cycle's deadline
   }
   if (states == 0) {
     std::fprintf(stderr, "minimal_loop: no valid high-level state from %s:%ld\n", robot, port);

@@ -29,7 +29,8 @@ const char* const kLegs[] = {"FR", "FL", "RR", "RL"};
 const char* const kJoints[] = {"hip", "thigh", "calf"};
 
 const char kUsage[] =
-    "[--robot A] [--port P] [--local-port L] [--wait S] [--model zorvan|pellix|tamrin|vesko]";
+    "[--robot A] [--port P] [--local-port L] [--wait S] [--record-dir DIR] "
+    "[--model zorvan|pellix|tamrin|vesko]";
 const char kDescription[] =
     "Stands the robot up at the low level with the safety guard on every cycle.\n";
 
@@ -65,7 +66,7 @@ Outcome StandUp(LowLink& link, Safety& safety, LowCmd& cmd, LowState& state) {
     safety.PositionLimit(cmd);
     if (safety.PowerProtect(cmd, state, kPowerFactor) < 0 ||
         safety.PositionProtect(cmd, state, kMargin) < 0) {
-      example::Say(
+      link.Incident(
           "the safety guard switched the leg motors off at cycle %d (its own line above "
           "says why)",
           i);
@@ -111,6 +112,8 @@ int main(int argc, char** argv) {
       example::Say("interrupted; sent a damping-only command (no stiffness)");
       return example::EndBySignal();
     }
+    // A lost link or a guard trip: the last seconds go to a flight record, named in its line.
+    link.ReportIncident();
     return example::kFailed;
   }
 

@@ -27,7 +27,8 @@ constexpr double kHeadingTolerance = 3.0;      // [deg]
 constexpr double kSettleS = 0.3;               // [s] standing before a corner is measured
 constexpr uint8_t kWalk = 2, kStand = 1;       // HighCmd.mode
 
-const char kUsage[] = "[--robot A] [--port P] [--local-port L] [--wait S] [--side M]";
+const char kUsage[] =
+    "[--robot A] [--port P] [--local-port L] [--wait S] [--record-dir DIR] [--side M]";
 const char kDescription[] =
     "Walks a square at the high level, closed on the reported position and heading.\n";
 
@@ -162,6 +163,8 @@ int main(int argc, char** argv) {
       example::Say("interrupted; sent a standing command with zero velocity");
       return example::EndBySignal();
     }
+    // A lost link or a guard trip: the last seconds go to a flight record, named in its line.
+    link.ReportIncident();
     return example::kFailed;
   }
 

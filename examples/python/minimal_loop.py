@@ -8,9 +8,9 @@ Exit status: 0 when a state arrived, 1 when none did, 2 for a bad command line.
 
 import socket
 import sys
-import time
 
 import robot_interface as ri
+import torvane_link as tl
 
 CYCLES, PERIOD = 1000, 0.002  # two seconds at 500 Hz, longer than a hand-over; [s]
 
@@ -32,15 +32,14 @@ def main(argv: list[str]) -> int:
     udp = ri.UDP(0xEE, 0, robot, int(port))  # high level, any local port, the robot's address
     cmd, state = ri.HighCmd(), ri.HighState()
     udp.InitCmdData(cmd)  # header and level flag; mode 0 and zero velocity: stand still
-    states, next_cycle = 0, time.monotonic()
+    states, loop = 0, tl.PeriodicLoop(PERIOD)  # 500 Hz, to absolute deadlines: no drift
     for _ in range(CYCLES):
         udp.SetSend(cmd)
         udp.Send()
         if udp.Recv() == 0:  # 0: a valid state was published; anything else: nothing new
             udp.GetRecv(state)
             states += 1
-        next_cycle += PERIOD
-        time.sleep(max(0.0, next_cycle - time.monotonic()))
+        loop.Wait()  # sleeps until this cycle's deadline
     if states == 0:
         print(f"minimal_loop: no valid high-level state from {robot}:{port}", file=sys.stderr)
         return 1

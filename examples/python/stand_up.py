@@ -46,7 +46,7 @@ def stand_up(link: Link, safety: ri.Safety, cmd: ri.LowCmd, state: ri.LowState) 
         if (safety.PowerProtect(cmd, state, POWER_FACTOR) < 0
                 or safety.PositionProtect(cmd, state, MARGIN) < 0):
             raise Stop(f"the safety guard switched the leg motors off at cycle {i} "
-                       "(its own line above says why)")
+                       "(its own line above says why)", incident=True)
 
         # 3. Send, and take the latest state for the next cycle's guard.
         link.cycle(cmd, state)
@@ -59,6 +59,7 @@ def stand_up(link: Link, safety: ri.Safety, cmd: ri.LowCmd, state: ri.LowState) 
         print(f"  {name}: hip {hip:.3f}  thigh {thigh:.3f}  calf {calf:.3f}")
     print(f"largest error {max(errors):.3f} rad (tolerance {TOLERANCE} rad)")
     print(link.outcomes())
+    print(link.quality())
     worst = max(range(12), key=lambda j: errors[j])
     if errors[worst] > TOLERANCE:
         raise Stop(f"{LEGS[worst // 3]} {('hip', 'thigh', 'calf')[worst % 3]} ended "
@@ -88,7 +89,7 @@ def main() -> int:
             m.Kd = DAMPING
         link.send_final(cmd, state)
         if isinstance(e, Stop):
-            raise
+            raise link.reported(e) from None  # a lost link or a guard trip: its flight record
         raise Stop("interrupted; sent a damping-only command (no stiffness)",
                    INTERRUPTED) from None
 

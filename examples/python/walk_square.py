@@ -93,6 +93,7 @@ def walk(link: Link, cmd: ri.HighCmd, state: ri.HighState, side: float) -> int:
         print(f"  corner {k}: x={x:+.2f} m  y={y:+.2f} m  heading={yaw:+6.1f} deg"
               f"  (off by {off:.3f} m, {off_deg:+.1f} deg)")
     print(link.outcomes())
+    print(link.quality())
     for k, (_, _, _, off, off_deg) in enumerate(corners, 1):
         if off > TOLERANCE or abs(off_deg) > HEADING_TOLERANCE:
             raise Stop(f"corner {k} is {off:.3f} m and {off_deg:+.1f} deg off; the tolerance is "
@@ -120,7 +121,7 @@ def main() -> int:
         cmd.mode, cmd.velocity, cmd.yawSpeed = STAND, [0.0, 0.0], 0.0
         link.send_final(cmd, state)
         if isinstance(e, Stop):
-            raise
+            raise link.reported(e) from None  # a lost link or a guard trip: its flight record
         raise Stop("interrupted; sent a standing command with zero velocity",
                    INTERRUPTED) from None
 

@@ -7,8 +7,11 @@ import select
 import signal
 import socket
 import struct
+import csv
+import re
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import unittest
@@ -64,6 +67,25 @@ def wait_for_link(proc, limit_s=60.0):
     raise AssertionError("the example ended before its link was up: " + proc.stderr.read())
 
 
+def flight_record(test, line, directory):
+    """The flight record that an example's one line names, as rows of dictionaries; checks that
+    it lies in `directory` and that its cycles come in order."""
+    named = re.search(r"; flight record in (\S+\.csv)$", line)
+    test.assertIsNotNone(named, line)
+    path = named.group(1)
+    test.assertEqual(os.path.dirname(path), directory)
+    test.assertRegex(os.path.basename(path), r"^flight-(high|low)-\d{8}-\d{6}\.\d{3}(-\d+)?\.csv$")
+    with open(path, newline="") as f:
+        rows = list(csv.DictReader(f))
+    test.assertGreater(len(rows), 0)
+    times = [float(r["time_s"]) for r in rows]
+    test.assertEqual(times, sorted(times), "cycles in the order they ran")
+    return rows
+
+
+FINAL_CYCLES, LOST_CYCLES = 10, 500  # the safe command's cycles; 1 s at 500 Hz without a state
+
+
 class Failure(unittest.TestCase):
     def assert_one_line(self, name, status, err, *pieces):
         program = name.removesuffix(".py")
@@ -107,9 +129,9 @@ class WrongLevel(Failure):
 class KilledEmulator(Failure):
     def test_link_lost_mid_run(self):
         for name, (level, _) in EXAMPLES.items():
-            with self.subTest(name):
+            with self.subTest(name), tempfile.TemporaryDirectory() as records:
                 sim = Sim(level, lockstep=False)
-                proc = start(name, sim.port)
+                proc = start(name, sim.port, "--record-dir", records)
                 try:
                     wait_for_link(proc)
                     sim.proc.kill()
@@ -123,7 +145,21 @@ class KilledEmulator(Failure):
                 proc.stderr.close()
                 sim.proc.stdout.close()
                 self.assert_one_line(name, status, err, f"lost the link to 127.0.0.1:{sim.port}",
-                                     f"({level} level)")
+                                     f"({level} level)", "; flight record in ")
+                # The record ends with the second of silence that lost the link, then the safe
+                # command's cycles.
+                line = [l for l in err.splitlines() if "lost the link" in l][0]
+                rows = flight_record(self, line, records)
+                self.assertGreaterEqual(len(rows), LOST_CYCLES + FINAL_CYCLES)
+                self.assertNotIn("0", [r["recv_result"] for r in rows[-LOST_CYCLES - FINAL_CYCLES:]])
+                for row in rows[-FINAL_CYCLES:]:
+                    if level == "high":
+                        self.assertEqual((row["cmd.mode"], row["cmd.velocity[0]"],
+                                          row["cmd.velocity[1]"], row["cmd.yawSpeed"]),
+                                         ("1", "0", "0", "0"))
+                    else:
+                        self.assertEqual((row["cmd.motorCmd[0].Kp"], row["cmd.motorCmd[0].Kd"]),
+                                         ("0", "3"))
 
 
 class TakenPort(Failure):
@@ -193,6 +229,38 @@ class Robot:
         self.done = True
         self.thread.join()
         self.sock.close()
+
+
+def tripping_low_state():
+    """A low-level state with the FR calf at 0 rad, outside its range on every model."""
+    image = bytearray(807)
+    image[0:3] = b"\xfe\xef\xff"
+    for slot, q in enumerate([0.0, 0.67, 0.0] + [0.0, 0.67, -1.3] * 3):
+        struct.pack_into("<Bf", image, 75 + 32 * slot, 10, q)
+    return stamp(image)
+
+
+class GuardTrip(Failure):
+    def test_trip_leaves_a_flight_record(self):
+        for name in ("stand_up.py", "example_stand_up"):
+            with self.subTest(name), tempfile.TemporaryDirectory() as records:
+                robot = Robot(tripping_low_state())
+                try:
+                    status, out, err = run(name, robot.port, "--record-dir", records)
+                finally:
+                    robot.close()
+                self.assert_one_line(name, status, err,
+                                     "the safety guard switched the leg motors off at cycle 0",
+                                     "; flight record in ")
+                line = [l for l in err.splitlines() if "safety guard" in l][0]
+                rows = flight_record(self, line, records)
+                # The first state (valid), then the damping-only command's cycles.
+                self.assertEqual(rows[-FINAL_CYCLES - 1]["recv_result"], "0")
+                self.assertEqual(rows[-FINAL_CYCLES - 1]["state.motorState[2].q"], "0")
+                for row in rows[-FINAL_CYCLES:]:
+                    for slot in range(12):
+                        self.assertEqual((row[f"cmd.motorCmd[{slot}].Kp"],
+                                          row[f"cmd.motorCmd[{slot}].Kd"]), ("0", "3"))
 
 
 class Interrupt(unittest.TestCase):
@@ -301,7 +369,8 @@ class CommandLine(unittest.TestCase):
                 self.assertIn("usage:", done.stdout)
                 self.assertIn("--local-port", done.stdout)
                 for bad in (["--bogus", "1"], ["--port", "0"], ["--port", "70000"], ["--port"],
-                            ["--wait", "0"], ["--wait", "soon"], ["--robot", "localhost"]):
+                            ["--wait", "0"], ["--wait", "soon"], ["--robot", "localhost"],
+                            ["--record-dir", "/nonexistent"], ["--record-dir", os.devnull]):
                     done = subprocess.run(command + bad, capture_output=True, text=True, timeout=30)
                     self.assertEqual(done.returncode, 2, f"{bad}: {done.stderr}")
                     self.assertIn("usage:", done.stderr)

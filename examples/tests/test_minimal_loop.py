@@ -122,6 +122,24 @@ class MinimalLoop(unittest.TestCase):
                         self.assertEqual(err, line + args[1] + "\n")
                     self.assertEqual(err.count("\n"), 1, err)
 
+    def test_readme_quotes_the_loops_as_they_are(self):
+        # Every line of the README's two quoted loops stands in its file, as written.
+        with open(os.path.join(SOURCE, "README.md")) as f:
+            readme = f.read()
+        section = readme[readme.index("## A minimal loop"):]
+        for language, source in (("python", "minimal_loop.py"), ("cpp", "minimal_loop.cpp")):
+            with self.subTest(source):
+                quote = section[section.index(f"```{language}\n") + len(language) + 4:]
+                quote = quote[:quote.index("```")]
+                folder = "python" if language == "python" else "cpp"
+                with open(os.path.join(SOURCE, "examples", folder, source)) as f:
+                    lines = {line.strip() for line in f}
+                for line in quote.splitlines():
+                    if line.strip():
+                        self.assertIn(line.strip(), lines)
+                self.assertIn("PeriodicLoop", quote)
+                self.assertNotIn("sleep", quote.replace("sleeps until", ""))
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -265,6 +265,28 @@ TEST(CommandLine, HelpIsWrittenFromTheTable) {
             "  --help    this text\n");
 }
 
+// A flight record is written after an incident, long after the command line: a directory that
+// cannot take it is refused up front.
+TEST(CommandLine, DirectoryMustBeWritable) {
+  std::string dir = "unset";
+  const auto parse = [&dir](const char* value) {
+    CommandLine cli({"prog", "[options]", "", 0, ""},
+                    {Directory("--record-dir", "DIR", "where records go", dir)});
+    return Try(cli, {"--record-dir", value});
+  };
+  const std::string tmp = ::testing::TempDir();
+  EXPECT_EQ(parse(tmp.c_str()).status, kRun);
+  EXPECT_EQ(dir, tmp);
+  dir = "unset";
+  for (const char* bad : {"", "/nonexistent/dir", "/dev/null"}) {
+    const Outcome o = parse(bad);
+    EXPECT_EQ(o.status, kBad) << bad;
+    EXPECT_NE(o.err.find("not a directory this program can write into: "), std::string::npos)
+        << o.err;
+    EXPECT_EQ(dir, "unset") << "a refused directory is not stored";
+  }
+}
+
 TEST(RobotModels, NamesAndNumbers) {
   static_assert(kRobotModelCount == 4);
   enum class Wrong { A = 0, B = 2, C = 1, D = 3 };
