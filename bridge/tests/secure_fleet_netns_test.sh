@@ -18,9 +18,13 @@ for t in ip openssl dumpcap; do
   command -v $t >/dev/null || { echo "secure_fleet_netns_test: skipped: no $t"; exit 77; }
 done
 
-tag=tvs$$
-sw=${tag}s
-hosts=(${tag}a ${tag}b ${tag}c)
+# Namespaces named for this run; what a killed earlier run left is removed first.
+support=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tests/support/shell" && pwd)
+# shellcheck source=tests/support/shell/netns.sh
+. "$support/netns.sh"
+netns_begin tvtest-secure
+sw=$netns_tag-s
+hosts=("$netns_tag-a" "$netns_tag-b" "$netns_tag-c")
 addrs=(10.199.15.1 10.199.15.2 10.199.15.3)
 work=$(mktemp -d)
 logs=$work/logs
