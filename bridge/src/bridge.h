@@ -39,6 +39,11 @@ struct Tally {
   std::atomic<uint64_t> publish_errors{0};
   std::atomic<uint64_t> commands{0};  // command samples taken and used
   std::atomic<uint64_t> rejected{0};  // command samples refused
+  // joint_commands refused, by reason (they add up to `rejected` at the low level), and taken
+  // with at least one joint's value clamped, by field.
+  std::atomic<uint64_t> refused_nan{0}, refused_malformed{0};
+  std::atomic<uint64_t> refused_effort{0}, refused_velocity{0}, refused_position{0};
+  std::atomic<uint64_t> clamped_effort{0}, clamped_velocity{0}, clamped_position{0};
 };
 
 class Bridge {
@@ -71,6 +76,7 @@ class Bridge {
   void CycleLoop();
   void ReceiveLoop();
   void OnCommand(const void* sample);
+  void CountJointCommand(const JointCommandOutcome& outcome);
   void PrintTally() const;
 
   Options options_;

@@ -3,6 +3,7 @@
 
 #include "torvane/checksum.h"
 #include "torvane/environment.h"
+#include "torvane/motor_limits.h"
 #include "torvane/packing.h"
 #include "torvane/records.h"
 #include "torvane/safety.h"
