@@ -225,7 +225,7 @@ void Bridge::OnCommand(const void* sample) {
                            base_high_, c.high, &why)
           : JointCommandToLowCmd(*static_cast<const sensor_msgs_msg_dds__JointState_*>(sample),
                                  limits_, base_low_, c.low, &why, &outcome);
-  if (!options_.high_level) CountJointCommand(outcome);
+  if (!options_.high_level) joint_commands_.Count(outcome);
   if (!ok) {
     const uint64_t n = tally_.rejected.fetch_add(1, std::memory_order_relaxed) + 1;
     if ((n & (n - 1)) == 0) {  // the 1st, 2nd, 4th, ... so a flood cannot flood the console
@@ -238,32 +238,6 @@ void Bridge::OnCommand(const void* sample) {
   c.arrival_ns = MonotonicNs();
   commands_.Publish();
   tally_.commands.fetch_add(1, std::memory_order_relaxed);
-}
-
-void Bridge::CountJointCommand(const JointCommandOutcome& outcome) {
-  const auto count = [](std::atomic<uint64_t>& a) { a.fetch_add(1, std::memory_order_relaxed); };
-  switch (outcome.refused) {
-    case Refusal::kNone:
-      if (outcome.effort_clamped) count(tally_.clamped_effort);
-      if (outcome.velocity_clamped) count(tally_.clamped_velocity);
-      if (outcome.position_clamped) count(tally_.clamped_position);
-      break;
-    case Refusal::kNotANumber:
-      count(tally_.refused_nan);
-      break;
-    case Refusal::kMalformed:
-      count(tally_.refused_malformed);
-      break;
-    case Refusal::kEffort:
-      count(tally_.refused_effort);
-      break;
-    case Refusal::kVelocity:
-      count(tally_.refused_velocity);
-      break;
-    case Refusal::kPosition:
-      count(tally_.refused_position);
-      break;
-  }
 }
 
 int Bridge::Run(const volatile std::sig_atomic_t& stop) {
@@ -295,13 +269,7 @@ void Bridge::PrintTally() const {
       v(tally_.safe_cycles), v(tally_.trips), v(tally_.states), v(tally_.bad_states),
       v(tally_.published), v(tally_.publish_errors), v(tally_.commands), v(tally_.rejected));
   if (!options_.high_level) {
-    std::printf(
-        "torvane-bridge: joint_commands: %llu taken, %llu refused (NaN %llu, malformed %llu, "
-        "effort %llu, velocity %llu, position %llu), clamped: effort %llu, velocity %llu, "
-        "position %llu\n",
-        v(tally_.commands), v(tally_.rejected), v(tally_.refused_nan), v(tally_.refused_malformed),
-        v(tally_.refused_effort), v(tally_.refused_velocity), v(tally_.refused_position),
-        v(tally_.clamped_effort), v(tally_.clamped_velocity), v(tally_.clamped_position));
+    std::printf("torvane-bridge: %s\n", joint_commands_.Line().c_str());
   }
   std::fflush(stdout);
 }

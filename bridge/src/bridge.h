@@ -17,6 +17,7 @@
 #include <string>
 
 #include "dds_link.h"
+#include "joint_command_tally.h"
 #include "latest.h"
 #include "messages.h"
 #include "options.h"
@@ -39,11 +40,6 @@ struct Tally {
   std::atomic<uint64_t> publish_errors{0};
   std::atomic<uint64_t> commands{0};  // command samples taken and used
   std::atomic<uint64_t> rejected{0};  // command samples refused
-  // joint_commands refused, by reason (they add up to `rejected` at the low level), and taken
-  // with at least one joint's value clamped, by field.
-  std::atomic<uint64_t> refused_nan{0}, refused_malformed{0};
-  std::atomic<uint64_t> refused_effort{0}, refused_velocity{0}, refused_position{0};
-  std::atomic<uint64_t> clamped_effort{0}, clamped_velocity{0}, clamped_position{0};
 };
 
 class Bridge {
@@ -76,7 +72,6 @@ class Bridge {
   void CycleLoop();
   void ReceiveLoop();
   void OnCommand(const void* sample);
-  void CountJointCommand(const JointCommandOutcome& outcome);
   void PrintTally() const;
 
   Options options_;
@@ -90,6 +85,7 @@ class Bridge {
   Latest<State> states_;
   std::atomic<bool> stop_{false};
   Tally tally_;
+  JointCommandTally joint_commands_;
   // The receive thread's messages.
   JointStateMessage joint_states_;
   ImuMessage imu_;
