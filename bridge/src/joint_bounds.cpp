@@ -1,6 +1,7 @@
 #include "joint_bounds.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "torvane/records.h"
 
@@ -9,7 +10,8 @@ namespace torvane_bridge {
 JointBounds JointBoundsOf(TORVANE::Safety& guard, double margin, double max_effort,
                           double max_velocity) {
   // The guard's own clamp of targets far out either way gives each slot's range, mirrored hips
-  // included, as PositionLimit applies it.
+  // included, as PositionLimit applies it: in float. The position protection compares with the
+  // unrounded bounds, so the bounds step one float inward to lie within both.
   TORVANE::LowCmd low{}, high{};
   for (int s = 0; s < 12; ++s) {
     low.motorCmd[s].q = -1e30f;
@@ -23,12 +25,19 @@ JointBounds JointBoundsOf(TORVANE::Safety& guard, double margin, double max_effo
     b.effort[s] = std::min(max_effort, static_cast<double>(TORVANE::MotorTorqueLimit(s)));
     b.range_lower[s] = low.motorCmd[s].q;
     b.range_upper[s] = high.motorCmd[s].q;
-    b.lower[s] = b.range_lower[s] + margin;
-    b.upper[s] = b.range_upper[s] - margin;
+    b.lower[s] = std::nextafter(low.motorCmd[s].q, HUGE_VALF) + margin;
+    b.upper[s] = std::nextafter(high.motorCmd[s].q, -HUGE_VALF) - margin;
     if (b.lower[s] > b.upper[s])
       b.lower[s] = b.upper[s] = (b.range_lower[s] + b.range_upper[s]) / 2;
   }
   return b;
+}
+
+float InwardFloat(double value, double lower, double upper) {
+  float f = static_cast<float>(value);
+  if (f > upper) f = std::nextafter(f, -HUGE_VALF);
+  if (f < lower) f = std::nextafter(f, HUGE_VALF);
+  return f;
 }
 
 Fit Bound(double& value, double lower, double upper, double reach_lower, double reach_upper) {

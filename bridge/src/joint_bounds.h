@@ -49,6 +49,9 @@ struct JointBounds {
 JointBounds JointBoundsOf(TORVANE::Safety& guard, double margin, double max_effort,
                           double max_velocity);
 
+// `value` (within [lower, upper]) as a float that rounding has not put outside them.
+float InwardFloat(double value, double lower, double upper);
+
 // What bounding did to a value.
 enum class Fit { kWithin, kClamped, kOutOfReach };
 

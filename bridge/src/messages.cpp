@@ -188,7 +188,7 @@ bool JointCommandToLowCmd(const sensor_msgs_msg_dds__JointState_& cmd, const Com
   for (int s = 0; s < 12; ++s) {
     TORVANE::MotorCmd m = low.motorCmd[s];
     m.mode = 10;
-    m.q = has_q ? static_cast<float>(q[s]) : TORVANE::POSITION_STOP;
+    m.q = has_q ? InwardFloat(q[s], b.lower[s], b.upper[s]) : TORVANE::POSITION_STOP;
     m.dq = static_cast<float>(dq[s]);
     m.tau = static_cast<float>(tau[s]);
     m.Kp = has_q ? limits.stiffness : 0.0f;

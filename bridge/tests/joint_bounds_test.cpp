@@ -21,12 +21,22 @@ namespace {
 
 constexpr double kMargin = 0.087;
 
-// The guard's ranges in its own float rounding, narrowed by the margin.
+// The guard's bounds narrowed by the margin, as its position protection computes them.
 double Lower(double bound) {
-  return static_cast<float>(bound) + kMargin;
+  return bound + kMargin;
 }
 double Upper(double bound) {
-  return static_cast<float>(bound) - kMargin;
+  return bound - kMargin;
+}
+
+// A clamped target lies at its bound (within float rounding) and never beyond it.
+void ExpectAtLower(double q, double bound) {
+  EXPECT_GE(q, bound);
+  EXPECT_NEAR(q, bound, 1e-6);
+}
+void ExpectAtUpper(double q, double bound) {
+  EXPECT_LE(q, bound);
+  EXPECT_NEAR(q, bound, 1e-6);
 }
 
 LowCmd FreshLow() {
@@ -72,12 +82,12 @@ TEST(JointBounds, ZorvanRangesMirroredHipsAndTheMotorsTorqueLimits) {
   for (int leg = 0; leg < 4; ++leg) {
     const bool right = leg == 0 || leg == 2;
     const int hip = 3 * leg, thigh = hip + 1, calf = hip + 2;
-    EXPECT_NEAR(b.lower[hip], right ? Lower(-1.047) : Lower(-0.873), 1e-9) << leg;
-    EXPECT_NEAR(b.upper[hip], right ? Upper(0.873) : Upper(1.047), 1e-9) << leg;
-    EXPECT_NEAR(b.lower[thigh], Lower(-0.524), 1e-9);
-    EXPECT_NEAR(b.upper[thigh], Upper(3.927), 1e-9);
-    EXPECT_NEAR(b.lower[calf], Lower(-2.775), 1e-9);
-    EXPECT_NEAR(b.upper[calf], Upper(-0.611), 1e-9);
+    ExpectAtLower(b.lower[hip], right ? Lower(-1.047) : Lower(-0.873));
+    ExpectAtUpper(b.upper[hip], right ? Upper(0.873) : Upper(1.047));
+    ExpectAtLower(b.lower[thigh], Lower(-0.524));
+    ExpectAtUpper(b.upper[thigh], Upper(3.927));
+    ExpectAtLower(b.lower[calf], Lower(-2.775));
+    ExpectAtUpper(b.upper[calf], Upper(-0.611));
     EXPECT_EQ(b.range_upper[calf], static_cast<float>(-0.611));
     EXPECT_EQ(b.effort[hip], 23.7f);
     EXPECT_EQ(b.effort[thigh], 23.7f);
@@ -92,9 +102,9 @@ TEST(JointBounds, ZorvanRangesMirroredHipsAndTheMotorsTorqueLimits) {
 TEST(JointBounds, OtherModelsAndALowerEffortCeiling) {
   TORVANE::Safety vesko(LeggedType::Vesko);
   const JointBounds v = JointBoundsOf(vesko, 0.1, 10.0, 5.0);
-  EXPECT_NEAR(v.lower[0], static_cast<float>(-0.75) + 0.1, 1e-9);
-  EXPECT_NEAR(v.upper[9], static_cast<float>(0.75) - 0.1, 1e-9);
-  EXPECT_NEAR(v.upper[5], static_cast<float>(-0.6) - 0.1, 1e-9);
+  ExpectAtLower(v.lower[0], -0.75 + 0.1);
+  ExpectAtUpper(v.upper[9], 0.75 - 0.1);
+  ExpectAtUpper(v.upper[5], -0.6 - 0.1);
   for (int s = 0; s < 12; ++s) EXPECT_EQ(v.effort[s], 10.0) << s;
   EXPECT_EQ(v.velocity, 5.0);
   // A ceiling between the limits binds the calves only.
@@ -103,7 +113,7 @@ TEST(JointBounds, OtherModelsAndALowerEffortCeiling) {
   EXPECT_EQ(p.effort[0], 23.7f);
   EXPECT_EQ(p.effort[4], 23.7f);
   EXPECT_EQ(p.effort[8], 30.0);
-  EXPECT_NEAR(p.upper[1], static_cast<float>(4.19), 1e-9);  // no margin: the range itself
+  ExpectAtUpper(p.upper[1], 4.19);  // no margin: the range itself
 }
 
 TEST(JointBounds, BoundClampsWithinReachAndRefusesBeyond) {
@@ -169,11 +179,11 @@ TEST(JointCommandBounds, PositionClampedIntoTheRangeNarrowedByTheMargin) {
   const char* why = "";
   JointCommandOutcome o;
   ASSERT_TRUE(JointCommandToLowCmd(c.msg, ZorvanLimits(), FreshLow(), out, &why, &o)) << why;
-  EXPECT_EQ(out.motorCmd[0].q, static_cast<float>(Upper(0.873)));
+  ExpectAtUpper(out.motorCmd[0].q, Upper(0.873));
   EXPECT_EQ(out.motorCmd[3].q, 0.9f);
-  EXPECT_EQ(out.motorCmd[9].q, static_cast<float>(Lower(-0.873)));
-  EXPECT_EQ(out.motorCmd[7].q, static_cast<float>(Upper(3.927)));
-  EXPECT_EQ(out.motorCmd[11].q, static_cast<float>(Upper(-0.611)));
+  ExpectAtLower(out.motorCmd[9].q, Lower(-0.873));
+  ExpectAtUpper(out.motorCmd[7].q, Upper(3.927));
+  ExpectAtUpper(out.motorCmd[11].q, Upper(-0.611));
   EXPECT_EQ(out.motorCmd[1].q, 0.67f);  // within: unchanged
   EXPECT_EQ(out.motorCmd[2].q, -1.3f);
   EXPECT_TRUE(o.position_clamped);
@@ -182,6 +192,37 @@ TEST(JointCommandBounds, PositionClampedIntoTheRangeNarrowedByTheMargin) {
   LowCmd guarded = out;
   g.PositionLimit(guarded);
   EXPECT_EQ(std::memcmp(&guarded, &out, sizeof out), 0);
+}
+
+// The guard clamps with its bounds rounded to float but protects with them unrounded: a joint
+// resting exactly at a clamped target, at either edge, is within the position protection, for
+// every model and with no margin at all.
+TEST(JointCommandBounds, RegressionJointAtAClampedTargetIsNotOutOfRange) {
+  for (LeggedType model :
+       {LeggedType::Zorvan, LeggedType::Pellix, LeggedType::Tamrin, LeggedType::Vesko}) {
+    for (double margin : {0.0, kMargin, 0.5}) {
+      TORVANE::Safety guard(model);
+      CommandLimits limits;
+      limits.joints = JointBoundsOf(guard, margin, 35.5, 21.0);
+      for (double far : {-1.0, 1.0}) {  // a radian beyond either edge: clamped
+        Sample c(true, false, false);
+        const JointBounds& b = limits.joints;
+        for (int s = 0; s < 12; ++s)
+          c.position[s] = far + (far < 0 ? b.range_lower : b.range_upper)[s];
+        LowCmd out = FreshLow();
+        const char* why = "";
+        ASSERT_TRUE(JointCommandToLowCmd(c.msg, limits, FreshLow(), out, &why)) << why;
+        TORVANE::LowState state{};
+        for (int s = 0; s < 12; ++s) state.motorState[s].q = out.motorCmd[s].q;
+        LowCmd cut = out;
+        EXPECT_EQ(guard.PositionProtect(cut, state, margin), 1)
+            << static_cast<int>(model) << " margin " << margin << " at " << far;
+        LowCmd limited = out;
+        guard.PositionLimit(limited);
+        EXPECT_EQ(std::memcmp(&limited, &out, sizeof out), 0);
+      }
+    }
+  }
 }
 
 // A value beyond its reach is no command for this robot: the sample is refused whole, named
@@ -229,7 +270,7 @@ TEST(JointCommandBounds, FarBeyondAnyBoundTheSampleIsRefused) {
   ASSERT_TRUE(JointCommandToLowCmd(c.msg, ZorvanLimits(), FreshLow(), out, &why, &o)) << why;
   EXPECT_EQ(out.motorCmd[5].tau, -35.5f);
   EXPECT_EQ(out.motorCmd[11].dq, -21.0f);
-  EXPECT_EQ(out.motorCmd[8].q, static_cast<float>(Lower(-2.775)));
+  ExpectAtLower(out.motorCmd[8].q, Lower(-2.775));
   EXPECT_TRUE(o.effort_clamped && o.velocity_clamped && o.position_clamped);
 }
 
