@@ -3,13 +3,21 @@
 // is replaced by the safe one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <regex>
 
 #include "child_process.h"
 #include "dds_test_util.h"
 #include "loopback_port.h"
 #include "ros_client.h"
+#include "torvane/packing.h"
+#ifdef TORVANE_BRIDGE_TEST_PCAP
+#include "udp_pcap.h"
+#endif
 
 using namespace torvane_bridge_test;
 using torvane_test::FreePort;
@@ -34,15 +42,19 @@ class BridgeLoopback : public ::testing::Test {
   }
   void TearDown() override { dds_delete(domain_); }
 
-  void Start(const char* level, std::vector<std::string> bridge_extra) {
+  void Start(const char* level, std::vector<std::string> bridge_extra,
+             std::vector<std::string> sim_extra = {}) {
     const uint16_t robot_port = FreePort();
     const std::string dir = ::testing::TempDir();
-    sim_ = std::make_unique<ChildProcess>(
-        // The plain models answer at once and move as commanded; what is under test here is
-        // the bridge's plumbing, not the physics.
-        std::vector<std::string>{TORVANE_SIM_PATH, "--level", level, "--engine", "simple", "--port",
-                                 std::to_string(robot_port), "--duration", "60"},
-        std::vector<std::string>{}, dir + "/" + ns_ + "_sim.log");
+    // The plain models answer at once and move as commanded; what is under test here is the
+    // bridge's plumbing, not the physics.
+    std::vector<std::string> sim_args = {
+        TORVANE_SIM_PATH,           "--level",    level, "--engine", "simple", "--port",
+        std::to_string(robot_port), "--duration", "60"};
+    sim_args.insert(sim_args.end(), sim_extra.begin(), sim_extra.end());
+    robot_port_ = robot_port;
+    sim_ = std::make_unique<ChildProcess>(sim_args, std::vector<std::string>{},
+                                          dir + "/" + ns_ + "_sim.log");
     std::vector<std::string> args = {TORVANE_BRIDGE_PATH,
                                      "--level",
                                      level,
@@ -64,6 +76,7 @@ class BridgeLoopback : public ::testing::Test {
 
   dds_entity_t domain_ = 0, participant_ = 0;
   std::string ns_;
+  uint16_t robot_port_ = 0;
   std::unique_ptr<ChildProcess> sim_, bridge_;
 };
 
@@ -138,4 +151,104 @@ TEST_F(BridgeLoopback, LowLevelStandsOnJointCommandsAndGoesLimpWhenTheyStop) {
             std::string::npos)
       << out;
   EXPECT_EQ(out.find("Position Protection"), std::string::npos) << out;
+}
+
+// A hostile sender's joint_commands, each beside a command that asks a little too much: 1e6 on
+// every joint as effort, as velocity and as position are refused whole; the other is taken with
+// its effort, velocity and position clamped. Every command the emulator received (its capture)
+// stays within the motors' torque limits, the joint speed and the ranges narrowed by the margin,
+// and the guard never trips.
+TEST_F(BridgeLoopback, HostileJointCommandsReachTheMotorsOnlyWithinTheirLimits) {
+#ifndef TORVANE_BRIDGE_TEST_PCAP
+  GTEST_SKIP() << "torvane-sim has no --pcap here (built without libpcap)";
+#else
+  const std::string capture = ::testing::TempDir() + "/" + ns_ + "_bounds.pcap";
+  // Overdamped gains: a joint walks to a clamped target without overshooting it.
+  Start("low", {"--stiffness", "20", "--damping", "2", "--max-joint-speed", "2"},
+        {"--pcap", capture});
+  RosClient client(participant_, ns_);
+  ASSERT_TRUE(client.ok());
+  std::array<double, 12> q{};
+  ASSERT_TRUE(Within(15, [&] { return client.ReadJoints(q, 200); })) << bridge_->Output();
+  ASSERT_TRUE(client.WaitCommandReader(false, 10000));
+
+  std::vector<double> stand = {0, 0.67, -1.3, 0, 0.67, -1.3, 0, 0.67, -1.3, 0, 0.67, -1.3};
+  std::vector<double> over_q = stand, over_dq(12, 0.0), over_tau(12, 0.0);
+  over_q[2] = 0.0;     // FR calf above its range (-0.611): to -0.611 - 0.087
+  over_dq[3] = 50.0;   // FL hip faster than --max-joint-speed: to 2 rad/s
+  over_tau[1] = 60.0;  // FR thigh beyond its motor's 23.7 N m
+  const std::vector<double> million(12, 1e6);
+  const auto end = Clock::now() + std::chrono::seconds(3);
+  while (Clock::now() < end) {
+    client.SendJointCommand({}, {}, million);
+    client.SendJointCommand({}, million, {});
+    client.SendJointCommand(million, {}, {});
+    client.SendJointCommand(over_q, over_dq, over_tau);
+    client.ReadJoints(q, 20);
+  }
+  EXPECT_EQ(bridge_->Stop(), 0);
+  EXPECT_EQ(sim_->Stop(), 0);
+  const std::string out = bridge_->Output();
+
+  // The tally: the hostile samples refused by field, every other one taken clamped.
+  const std::regex tally(
+      R"(joint_commands: (\d+) taken, (\d+) refused \(NaN 0, malformed 0, effort (\d+), )"
+      R"(velocity (\d+), position (\d+)\), clamped: effort (\d+), velocity (\d+), position (\d+))");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(out, m, tally)) << out;
+  const auto n = [&](int i) { return std::stoull(m[i].str()); };
+  EXPECT_GT(n(1), 10u) << out;
+  EXPECT_GT(n(3), 10u) << out;
+  EXPECT_GT(n(4), 10u) << out;
+  EXPECT_GT(n(5), 10u) << out;
+  EXPECT_EQ(n(2), n(3) + n(4) + n(5)) << out;
+  for (int i = 6; i <= 8; ++i) EXPECT_EQ(n(i), n(1)) << out;
+  EXPECT_NE(out.find("guard trips 0\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Protection"), std::string::npos) << out;
+
+  // What the emulator received. Zorvan's ranges narrowed by the margin bound every position
+  // target that is held (Kp > 0).
+  std::vector<torvane_pcap::Datagram> datagrams;
+  std::string error;
+  ASSERT_TRUE(torvane_pcap::Read(capture, datagrams, error)) << error;
+  const double lower[3] = {-0.873 + 0.087, -0.524 + 0.087, -2.775 + 0.087};
+  const double upper[3] = {1.047 - 0.087, 3.927 - 0.087, -0.611 - 0.087};
+  const double torque_limit[3] = {23.7, 23.7, 35.5};
+  int commands = 0, at_torque_limit = 0, at_speed = 0, at_calf_bound = 0, beyond = 0;
+  std::string first_beyond;
+  int16_t largest_tau = 0;
+  for (const torvane_pcap::Datagram& d : datagrams) {
+    if (d.to.port != robot_port_ || d.payload.size() != sizeof(TORVANE::LowCmd_refine)) continue;
+    TORVANE::LowCmd_refine cmd;
+    std::memcpy(&cmd, d.payload.data(), sizeof cmd);
+    ++commands;
+    for (int s = 0; s < 12; ++s) {
+      const TORVANE::MotorCmd_refine motor = cmd.motorCmd[s];
+      const int joint = s % 3;
+      const bool right_hip = joint == 0 && (s == 0 || s == 6);
+      const double lo = right_hip ? -upper[0] : lower[joint];
+      const double hi = right_hip ? -lower[0] : upper[joint];
+      if (std::abs(motor.tau) / 256.0 > torque_limit[joint] || std::fabs(motor.dq) > 2.0f ||
+          (motor.Kp != 0 && (motor.q < lo || motor.q > hi))) {
+        if (beyond++ == 0) {
+          first_beyond = "slot " + std::to_string(s) + ": tau " +
+                         std::to_string(motor.tau / 256.0) + ", dq " + std::to_string(motor.dq) +
+                         ", q " + std::to_string(motor.q);
+        }
+      }
+      largest_tau = std::max<int16_t>(largest_tau, static_cast<int16_t>(std::abs(motor.tau)));
+    }
+    at_torque_limit += cmd.motorCmd[1].tau == static_cast<int16_t>(23.7f * 256);
+    at_speed += cmd.motorCmd[3].dq == 2.0f;
+    at_calf_bound += cmd.motorCmd[2].Kp != 0 && std::fabs(cmd.motorCmd[2].q - upper[2]) < 1e-6;
+  }
+  EXPECT_GT(commands, 100);
+  EXPECT_EQ(beyond, 0) << "first: " << first_beyond;
+  // The clamped command did arrive, at its limits.
+  EXPECT_GT(at_torque_limit, 20);
+  EXPECT_GT(at_speed, 20);
+  EXPECT_GT(at_calf_bound, 20);
+  EXPECT_EQ(largest_tau, static_cast<int16_t>(23.7f * 256));
+  std::remove(capture.c_str());
+#endif
 }
