@@ -163,6 +163,10 @@ TEST_F(BridgeLoopback, HostileJointCommandsReachTheMotorsOnlyWithinTheirLimits) 
   GTEST_SKIP() << "torvane-sim has no --pcap here (built without libpcap)";
 #else
   const std::string capture = ::testing::TempDir() + "/" + ns_ + "_bounds.pcap";
+  struct Remove {
+    const std::string& path;
+    ~Remove() { std::remove(path.c_str()); }
+  } remove_capture{capture};
   // Overdamped gains: a joint walks to a clamped target without overshooting it.
   Start("low", {"--stiffness", "20", "--damping", "2", "--max-joint-speed", "2"},
         {"--pcap", capture});
@@ -249,6 +253,5 @@ TEST_F(BridgeLoopback, HostileJointCommandsReachTheMotorsOnlyWithinTheirLimits) 
   EXPECT_GT(at_speed, 20);
   EXPECT_GT(at_calf_bound, 20);
   EXPECT_EQ(largest_tau, static_cast<int16_t>(23.7f * 256));
-  std::remove(capture.c_str());
 #endif
 }
