@@ -11,6 +11,7 @@
 #include "joint_bounds.h"
 #include "joint_command_tally.h"
 #include "messages.h"
+#include "options.h"
 #include "ros_names.h"
 
 using namespace torvane_bridge;
@@ -348,4 +349,42 @@ TEST(MotorLimits, AgreeWithTheEmulatorsModel) {
     EXPECT_EQ(std::stof((*it)[2].str()), -TORVANE::MotorTorqueLimit(slot)) << (*it)[1];
   }
   EXPECT_EQ(seen, 12);
+}
+
+namespace {
+int Parse(std::vector<const char*> args, Options& out) {
+  std::vector<char*> argv = {const_cast<char*>("torvane-bridge")};
+  for (const char* a : args) argv.push_back(const_cast<char*>(a));
+  return ParseOptions(static_cast<int>(argv.size()), argv.data(), nullptr, out);
+}
+}  // namespace
+
+// --max-effort defaults to the largest motor limit, which leaves each motor at its own; neither
+// option goes past what the motors can do.
+TEST(BridgeOptions, JointCommandBoundsDefaultToTheMotorsAndStayWithinThem) {
+  Options d;
+  ASSERT_EQ(Parse({"--level", "low"}, d), 0);
+  EXPECT_EQ(d.max_effort, 35.5);
+  EXPECT_EQ(d.max_joint_speed, 21.0);
+  Options o;
+  ASSERT_EQ(Parse({"--level", "low", "--max-effort", "12.5", "--max-joint-speed", "3"}, o), 0);
+  EXPECT_EQ(o.max_effort, 12.5);
+  EXPECT_EQ(o.max_joint_speed, 3.0);
+  Options z;
+  ASSERT_EQ(Parse({"--level", "low", "--max-effort", "0", "--max-joint-speed", "0"}, z), 0);
+  EXPECT_EQ(z.max_effort, 0.0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Parse({"--level", "low", "--max-effort", "40"}, o), 2);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "torvane-bridge: --max-effort must be 0 to 35.5 N m, not: 40 (see torvane-bridge "
+            "--help)\n");
+  for (std::vector<const char*> bad : {std::vector<const char*>{"--max-effort", "-1"},
+                                       {"--max-effort", "nan"},
+                                       {"--max-joint-speed", "21.5"},
+                                       {"--max-joint-speed", "fast"}}) {
+    bad.insert(bad.begin(), {"--level", "low"});
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Parse(bad, o), 2) << bad.back();
+    testing::internal::GetCapturedStderr();
+  }
 }
