@@ -69,7 +69,9 @@ struct CommandLimits {
   float damping = 1.0f;     // Kd
   float max_speed = 1.0f;
   float max_yaw_rate = 2.0f;
-  JointBounds joints;  // what joint_commands may ask of each leg joint
+  // What joint_commands may ask of each leg joint; the bridge sets it from its options and the
+  // guard (JointBoundsOf). Left as it is: only the reaches bound effort and velocity.
+  JointBounds joints;
 };
 
 // The high-level walk mode that cmd_vel drives; every other mode stands.
