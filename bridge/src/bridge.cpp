@@ -54,7 +54,10 @@ Bridge::Bridge(const Options& options)
       safety_(options.model),
       flight_log_(options.high_level, options.rate_hz, options.record_dir),
       imu_(FramePrefix(options.ros_namespace)),
-      odom_(FramePrefix(options.ros_namespace)) {}
+      odom_(FramePrefix(options.ros_namespace)) {
+  limits_.joints =
+      JointBoundsOf(safety_, options.position_margin, options.max_effort, options.max_joint_speed);
+}
 
 Bridge::~Bridge() = default;
 
@@ -239,12 +242,14 @@ void Bridge::ReceiveLoop() {
 void Bridge::OnCommand(const void* sample) {
   Command& c = commands_.Back();
   const char* why = "";
+  JointCommandOutcome outcome;
   const bool ok =
       options_.high_level
           ? TwistToHighCmd(*static_cast<const geometry_msgs_msg_dds__Twist_*>(sample), limits_,
                            base_high_, c.high, &why)
           : JointCommandToLowCmd(*static_cast<const sensor_msgs_msg_dds__JointState_*>(sample),
-                                 limits_, base_low_, c.low, &why);
+                                 limits_, base_low_, c.low, &why, &outcome);
+  if (!options_.high_level) joint_commands_.Count(outcome);
   if (!ok) {
     const uint64_t n = tally_.rejected.fetch_add(1, std::memory_order_relaxed) + 1;
     if ((n & (n - 1)) == 0) {  // the 1st, 2nd, 4th, ... so a flood cannot flood the console
@@ -289,6 +294,9 @@ void Bridge::PrintTally() const {
       v(tally_.cycles), v(tally_.missed), v(tally_.first_missed), v(tally_.max_late_us),
       v(tally_.safe_cycles), v(tally_.trips), v(tally_.states), v(tally_.bad_states),
       v(tally_.published), v(tally_.publish_errors), v(tally_.commands), v(tally_.rejected));
+  if (!options_.high_level) {
+    std::printf("torvane-bridge: %s\n", joint_commands_.Line().c_str());
+  }
   std::fflush(stdout);
 }
 

@@ -18,6 +18,7 @@
 
 #include "dds_link.h"
 #include "flight_log.h"
+#include "joint_command_tally.h"
 #include "latest.h"
 #include "messages.h"
 #include "options.h"
@@ -86,6 +87,7 @@ class Bridge {
   std::atomic<bool> stop_{false};
   Tally tally_;
   FlightLog flight_log_;  // the cycle thread's ring; written on a lost link or a guard trip
+  JointCommandTally joint_commands_;
   // The receive thread's messages.
   JointStateMessage joint_states_;
   ImuMessage imu_;

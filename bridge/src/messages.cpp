@@ -104,7 +104,15 @@ bool TwistToHighCmd(const geometry_msgs_msg_dds__Twist_& twist, const CommandLim
 }
 
 bool JointCommandToLowCmd(const sensor_msgs_msg_dds__JointState_& cmd, const CommandLimits& limits,
-                          const TORVANE::LowCmd& base, TORVANE::LowCmd& out, const char** why) {
+                          const TORVANE::LowCmd& base, TORVANE::LowCmd& out, const char** why,
+                          JointCommandOutcome* outcome) {
+  JointCommandOutcome result;
+  const auto refuse = [&](Refusal reason, const char* words) {
+    result.refused = reason;
+    *why = words;
+    if (outcome != nullptr) *outcome = result;
+    return false;
+  };
   // slot_of[i]: the motor slot of the command's i-th entry.
   std::array<int, 12> slot_of{};
   if (cmd.name._length == 0) {
@@ -114,52 +122,81 @@ bool JointCommandToLowCmd(const sensor_msgs_msg_dds__JointState_& cmd, const Com
     for (int i = 0; i < 12; ++i) {
       const int s = JointSlot(cmd.name._buffer[i]);
       if (s < 0) {
-        *why = "joint_commands names a joint that is not a leg joint";
-        return false;
+        return refuse(Refusal::kMalformed, "joint_commands names a joint that is not a leg joint");
       }
-      if (seen[s]) {
-        *why = "joint_commands names a joint twice";
-        return false;
-      }
+      if (seen[s]) return refuse(Refusal::kMalformed, "joint_commands names a joint twice");
       seen[s] = true;
       slot_of[i] = s;
     }
   } else {
-    *why = "joint_commands must name all twelve leg joints, or none";
-    return false;
+    return refuse(Refusal::kMalformed, "joint_commands must name all twelve leg joints, or none");
   }
   const dds_sequence_double* fields[3] = {&cmd.position, &cmd.velocity, &cmd.effort};
   bool any = false;
   for (const dds_sequence_double* f : fields) {
     if (f->_length != 0 && f->_length != 12) {
-      *why = "joint_commands position, velocity and effort need twelve values each, or none";
-      return false;
+      return refuse(Refusal::kMalformed,
+                    "joint_commands position, velocity and effort need twelve values each, or "
+                    "none");
     }
     for (uint32_t i = 0; i < f->_length; ++i) {
       if (!Finite(f->_buffer[i])) {
-        *why = "joint_commands with a value that is not a number";
-        return false;
+        return refuse(Refusal::kNotANumber, "joint_commands with a value that is not a number");
       }
     }
     any = any || f->_length != 0;
   }
-  if (!any) {
-    *why = "joint_commands without position, velocity or effort";
-    return false;
+  if (!any)
+    return refuse(Refusal::kMalformed, "joint_commands without position, velocity or effort");
+
+  // Each value within its bound, by slot; zero where the field is empty.
+  const JointBounds& b = limits.joints;
+  const bool has_q = cmd.position._length == 12;
+  std::array<double, 12> q{}, dq{}, tau{};
+  for (int i = 0; i < 12; ++i) {
+    const int s = slot_of[i];
+    if (has_q) {
+      q[s] = cmd.position._buffer[i];
+      const Fit fit = Bound(q[s], b.lower[s], b.upper[s], b.range_lower[s] - kPositionReach,
+                            b.range_upper[s] + kPositionReach);
+      if (fit == Fit::kOutOfReach) {
+        return refuse(Refusal::kPosition,
+                      "joint_commands position more than a quarter turn outside the joint's range");
+      }
+      result.position_clamped = result.position_clamped || fit == Fit::kClamped;
+    }
+    if (cmd.velocity._length != 0) {
+      dq[s] = cmd.velocity._buffer[i];
+      const Fit fit = Bound(dq[s], -b.velocity, b.velocity, -kVelocityReach, kVelocityReach);
+      if (fit == Fit::kOutOfReach) {
+        return refuse(Refusal::kVelocity,
+                      "joint_commands velocity beyond five times the motors' top speed");
+      }
+      result.velocity_clamped = result.velocity_clamped || fit == Fit::kClamped;
+    }
+    if (cmd.effort._length != 0) {
+      tau[s] = cmd.effort._buffer[i];
+      const Fit fit = Bound(tau[s], -b.effort[s], b.effort[s], -kEffortReach, kEffortReach);
+      if (fit == Fit::kOutOfReach) {
+        return refuse(Refusal::kEffort,
+                      "joint_commands effort beyond what the low-level command carries");
+      }
+      result.effort_clamped = result.effort_clamped || fit == Fit::kClamped;
+    }
   }
   TORVANE::LowCmd low = base;
-  const bool has_q = cmd.position._length == 12;
-  for (int i = 0; i < 12; ++i) {
-    TORVANE::MotorCmd m = low.motorCmd[slot_of[i]];
+  for (int s = 0; s < 12; ++s) {
+    TORVANE::MotorCmd m = low.motorCmd[s];
     m.mode = 10;
-    m.q = has_q ? static_cast<float>(cmd.position._buffer[i]) : TORVANE::POSITION_STOP;
-    m.dq = cmd.velocity._length ? static_cast<float>(cmd.velocity._buffer[i]) : 0.0f;
-    m.tau = cmd.effort._length ? static_cast<float>(cmd.effort._buffer[i]) : 0.0f;
+    m.q = has_q ? InwardFloat(q[s], b.lower[s], b.upper[s]) : TORVANE::POSITION_STOP;
+    m.dq = static_cast<float>(dq[s]);
+    m.tau = static_cast<float>(tau[s]);
     m.Kp = has_q ? limits.stiffness : 0.0f;
     m.Kd = limits.damping;
-    low.motorCmd[slot_of[i]] = m;
+    low.motorCmd[s] = m;
   }
   out = low;
+  if (outcome != nullptr) *outcome = result;
   return true;
 }
 

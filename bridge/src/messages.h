@@ -8,6 +8,7 @@
 #include <string>
 
 #include "geometry_msgs.h"
+#include "joint_bounds.h"
 #include "nav_msgs.h"
 #include "sensor_msgs.h"
 #include "torvane/records.h"
@@ -68,6 +69,9 @@ struct CommandLimits {
   float damping = 1.0f;     // Kd
   float max_speed = 1.0f;
   float max_yaw_rate = 2.0f;
+  // What joint_commands may ask of each leg joint; the bridge sets it from its options and the
+  // guard (JointBoundsOf). Left as it is: only the reaches bound effort and velocity.
+  JointBounds joints;
 };
 
 // The high-level walk mode that cmd_vel drives; every other mode stands.
@@ -79,14 +83,29 @@ constexpr uint8_t kWalkMode = 2;
 bool TwistToHighCmd(const geometry_msgs_msg_dds__Twist_& twist, const CommandLimits& limits,
                     const TORVANE::HighCmd& base, TORVANE::HighCmd& out, const char** why);
 
+// Why a joint_commands sample was refused.
+enum class Refusal { kNone, kNotANumber, kMalformed, kEffort, kVelocity, kPosition };
+
+// What became of a joint_commands sample: refused (and why), or taken with the fields in which
+// at least one joint's value was clamped.
+struct JointCommandOutcome {
+  Refusal refused = Refusal::kNone;
+  bool effort_clamped = false;
+  bool velocity_clamped = false;
+  bool position_clamped = false;
+};
+
 // Turns a JointState into a low-level command on top of `base` (a LowCmd after InitCmdData):
 // for each of the twelve leg joints mode 10, q = position, dq = velocity, tau = effort, Kp and
 // Kd from the limits. The joints are named (all twelve, each once, any order) or, with no
 // names, given in slot order; each of position, velocity and effort has one value per joint or
-// is empty (empty position: Kp 0 for all; empty velocity or effort: 0). Returns false and leaves
-// `out` alone for anything else or a value that is not finite; `why` gets the reason.
+// is empty (empty position: Kp 0 for all; empty velocity or effort: 0). Each value is brought
+// within limits.joints: clamped to its bound, or, beyond its reach, the sample is refused.
+// Returns false and leaves `out` alone for anything else or a value that is not finite; `why`
+// gets the reason. `outcome`, when given, says what became of the sample.
 bool JointCommandToLowCmd(const sensor_msgs_msg_dds__JointState_& cmd, const CommandLimits& limits,
-                          const TORVANE::LowCmd& base, TORVANE::LowCmd& out, const char** why);
+                          const TORVANE::LowCmd& base, TORVANE::LowCmd& out, const char** why,
+                          JointCommandOutcome* outcome = nullptr);
 
 // The safe high-level command: `base` with mode 0 (stand), zero velocity and yaw speed.
 TORVANE::HighCmd SafeHighCmd(const TORVANE::HighCmd& base);

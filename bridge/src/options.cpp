@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -39,6 +40,17 @@ bool ParseDomainId(const char* text, uint32_t& out) {
 
 int ParseOptions(int argc, char** argv, const char* ros_domain_id, Options& out) {
   using namespace torvane_cli;
+  // The motors' limits in the help, from their one table.
+  char effort_help[160], speed_help[160];
+  std::snprintf(effort_help, sizeof effort_help,
+                "joint_commands effort clamped to +-N [N m], at most each\n"
+                "motor's limit (default: the limits, hip %g, thigh %g, calf %g)",
+                TORVANE::MOTOR_TORQUE_LIMIT[0], TORVANE::MOTOR_TORQUE_LIMIT[1],
+                TORVANE::MOTOR_TORQUE_LIMIT[2]);
+  std::snprintf(speed_help, sizeof speed_help,
+                "joint_commands velocity clamped to +-W [rad/s]\n"
+                "(default %g, the motors' top speed)",
+                TORVANE::MOTOR_TOP_SPEED);
   CommandLine cli(
       {"torvane-bridge", "--level high|low [options]", kDescription, 26,
        " (see torvane-bridge --help)"},
@@ -79,6 +91,10 @@ int ParseOptions(int argc, char** argv, const char* ros_domain_id, Options& out)
                   Between(0, 5), out.max_speed),
           Decimal("--max-yaw-rate", "W", "cmd_vel angular z clamped to +-W [rad/s] (default 2)",
                   Between(0, 10), out.max_yaw_rate),
+          Decimal("--max-effort", "N", effort_help, Between(0, kLargestTorqueLimit, "N m"),
+                  out.max_effort),
+          Decimal("--max-joint-speed", "W", speed_help,
+                  Between(0, TORVANE::MOTOR_TOP_SPEED, "rad/s"), out.max_joint_speed),
           Whole("--priority", "N",
                 "SCHED_FIFO priority 1..99 for the cycle thread, one less for the\n"
                 "receive thread (default: none)",

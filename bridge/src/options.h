@@ -1,12 +1,20 @@
 // Command line of torvane-bridge.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
+#include "torvane/motor_limits.h"
 #include "torvane/safety.h"
 
 namespace torvane_bridge {
+
+// The largest of the leg motors' torque limits [N m]: --max-effort's ceiling and default, which
+// leaves each motor at its own limit.
+constexpr double kLargestTorqueLimit =
+    std::max({TORVANE::MOTOR_TORQUE_LIMIT[0], TORVANE::MOTOR_TORQUE_LIMIT[1],
+              TORVANE::MOTOR_TORQUE_LIMIT[2]});
 
 struct Options {
   bool high_level = false;
@@ -24,12 +32,17 @@ struct Options {
   double position_margin = 0.087;  // PositionProtect margin [rad]
   double max_speed = 1.0;          // |cmd_vel linear x, y| at most [m/s]
   double max_yaw_rate = 2.0;       // |cmd_vel angular z| at most [rad/s]
+  // |joint_commands effort| at most [N m], and never above a motor's own torque limit.
+  double max_effort = kLargestTorqueLimit;
+  // |joint_commands velocity| at most [rad/s]: by default the motors' top speed, since a target
+  // beyond what a motor can turn is no trajectory, only a damping torque pushing at it.
+  double max_joint_speed = TORVANE::MOTOR_TOP_SPEED;
   int priority = 0;         // SCHED_FIFO priority of the cycle thread (receive: one less); 0: none
   double duration_s = 0.0;  // 0: until SIGINT or SIGTERM
   std::string security_keystore;  // DDS Security keystore (SROS2 layout); empty: ROS_SECURITY_*
   std::string security_enclave;   // empty: ROS_SECURITY_ENCLAVE_OVERRIDE or the default
   bool security_strict = false;   // asked for by name (strict is the only mode with security)
-  std::string record_dir;   // flight records on a lost link or a guard trip; empty: $TMPDIR, /tmp
+  std::string record_dir;  // flight records on a lost link or a guard trip; empty: $TMPDIR, /tmp
 };
 
 // Parses argv and the value of ROS_DOMAIN_ID (null when unset) into `out`. Returns 0 to run,

@@ -11,7 +11,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,8 +23,12 @@
 #include "child_process/child_process.h"
 #include "dds_test_util.h"
 #include "ros_client.h"
+#include "torvane/packing.h"
 #include "torvane_test/loopback_peer.h"
 #include "torvane_test/sim_process.h"
+#ifdef TORVANE_BRIDGE_TEST_PCAP
+#include "pcap/udp_pcap.h"
+#endif
 
 using namespace torvane_bridge_test;
 using torvane_child::ChildOptions;
@@ -48,18 +54,22 @@ class BridgeLoopback : public ::testing::Test {
   }
   void TearDown() override { dds_delete(domain_); }
 
-  void Start(const char* level, std::vector<std::string> bridge_extra) {
+  void Start(const char* level, std::vector<std::string> bridge_extra,
+             std::vector<std::string> sim_extra = {}) {
     const std::string dir = ::testing::TempDir();
-    sim_ = std::make_unique<ChildProcess>(
-        // The plain models answer at once and move as commanded; what is under test here is
-        // the bridge's plumbing, not the physics. It takes a free port and says which.
-        std::vector<std::string>{TORVANE_SIM_PATH, "--level", level, "--engine", "simple", "--port",
-                                 "0", "--duration", "60"});
+    // The plain models answer at once and move as commanded; what is under test here is the
+    // bridge's plumbing, not the physics. It takes a free port and says which.
+    std::vector<std::string> sim_args = {
+        TORVANE_SIM_PATH, "--level", level,        "--engine", "simple",
+        "--port",         "0",       "--duration", "60"};
+    sim_args.insert(sim_args.end(), sim_extra.begin(), sim_extra.end());
+    sim_ = std::make_unique<ChildProcess>(sim_args);
     ASSERT_TRUE(sim_->running());
     std::string listening;
     ASSERT_TRUE(sim_->ReadUntil("level on", listening, 30000));
     const uint16_t robot_port = torvane_test::ListeningPort(listening);
     ASSERT_NE(robot_port, 0);
+    robot_port_ = robot_port;
     std::vector<std::string> args = {TORVANE_BRIDGE_PATH, "--level", level, "--robot-port",
                                      std::to_string(robot_port),
                                      // The bridge insists on a fixed local port.
@@ -83,6 +93,7 @@ class BridgeLoopback : public ::testing::Test {
 
   dds_entity_t domain_ = 0, participant_ = 0;
   std::string ns_;
+  uint16_t robot_port_ = 0;
   std::unique_ptr<ChildProcess> sim_, bridge_;
 };
 
@@ -222,4 +233,110 @@ TEST_F(BridgeLoopback, LostRobotLinkLeavesANamedFlightRecord) {
   EXPECT_EQ(StopBridge(), 0);  // the bridge kept running after the loss
   std::remove(path.c_str());
   rmdir(dir.c_str());
+}
+
+// A hostile sender's joint_commands, each beside a command that asks a little too much: 1e6 on
+// every joint as effort, as velocity and as position are refused whole; the other is taken with
+// its effort, velocity and position clamped. Every command the emulator received (its capture)
+// stays within the motors' torque limits, the joint speed and the ranges narrowed by the margin,
+// and the guard never trips.
+TEST_F(BridgeLoopback, HostileJointCommandsReachTheMotorsOnlyWithinTheirLimits) {
+#ifndef TORVANE_BRIDGE_TEST_PCAP
+  GTEST_SKIP() << "torvane-sim has no --pcap here (built without libpcap)";
+#else
+  const std::string capture = ::testing::TempDir() + "/" + ns_ + "_bounds.pcap";
+  struct Remove {
+    const std::string& path;
+    ~Remove() { std::remove(path.c_str()); }
+  } remove_capture{capture};
+  // Overdamped gains: a joint walks to a clamped target without overshooting it.
+  Start("low", {"--stiffness", "20", "--damping", "2", "--max-joint-speed", "2"},
+        {"--pcap", capture});
+  RosClient client(participant_, ns_);
+  ASSERT_TRUE(client.ok());
+  std::array<double, 12> q{};
+  ASSERT_TRUE(Within(15, [&] { return client.ReadJoints(q, 200); })) << bridge_->OutputFile();
+  ASSERT_TRUE(client.WaitCommandReader(false, 10000));
+
+  std::vector<double> stand = {0, 0.67, -1.3, 0, 0.67, -1.3, 0, 0.67, -1.3, 0, 0.67, -1.3};
+  std::vector<double> over_q = stand, over_dq(12, 0.0), over_tau(12, 0.0);
+  over_q[2] = 0.0;     // FR calf above its range (-0.611): to -0.611 - 0.087
+  over_dq[3] = 50.0;   // FL hip faster than --max-joint-speed: to 2 rad/s
+  over_tau[1] = 60.0;  // FR thigh beyond its motor's 23.7 N m
+  const std::vector<double> million(12, 1e6);
+  const auto end = Clock::now() + std::chrono::seconds(3);
+  while (Clock::now() < end) {
+    client.SendJointCommand({}, {}, million);
+    client.SendJointCommand({}, million, {});
+    client.SendJointCommand(million, {}, {});
+    client.SendJointCommand(over_q, over_dq, over_tau);
+    client.ReadJoints(q, 20);
+  }
+  EXPECT_EQ(StopBridge(), 0);
+  const torvane_child::Ending sim_end = sim_->Stop(SIGINT, 10000);
+  EXPECT_EQ(sim_end.exit_code, 0);
+  const std::string out = bridge_->OutputFile();
+
+  // The tally: the hostile samples refused by field, every other one taken clamped.
+  const std::regex tally(
+      R"(joint_commands: (\d+) taken, (\d+) refused \(NaN 0, malformed 0, effort (\d+), )"
+      R"(velocity (\d+), position (\d+)\), clamped: effort (\d+), velocity (\d+), position (\d+))");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(out, m, tally)) << out;
+  const auto n = [&](int i) { return std::stoull(m[i].str()); };
+  EXPECT_GT(n(1), 10u) << out;
+  EXPECT_GT(n(3), 10u) << out;
+  EXPECT_GT(n(4), 10u) << out;
+  EXPECT_GT(n(5), 10u) << out;
+  EXPECT_EQ(n(2), n(3) + n(4) + n(5)) << out;
+  for (int i = 6; i <= 8; ++i) EXPECT_EQ(n(i), n(1)) << out;
+  EXPECT_NE(out.find("guard trips 0\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Protection"), std::string::npos) << out;
+
+  // What the emulator received. Zorvan's ranges narrowed by the margin bound every position
+  // target that is held (Kp > 0).
+  std::vector<torvane_pcap::Datagram> datagrams;
+  std::string error;
+  std::string cut;
+  ASSERT_TRUE(torvane_pcap::Read(capture, datagrams, error, cut)) << error;
+  EXPECT_EQ(cut, "");
+  const double lower[3] = {-0.873 + 0.087, -0.524 + 0.087, -2.775 + 0.087};
+  const double upper[3] = {1.047 - 0.087, 3.927 - 0.087, -0.611 - 0.087};
+  const double torque_limit[3] = {23.7, 23.7, 35.5};
+  int commands = 0, at_torque_limit = 0, at_speed = 0, at_calf_bound = 0, beyond = 0;
+  std::string first_beyond;
+  int16_t largest_tau = 0;
+  for (const torvane_pcap::Datagram& d : datagrams) {
+    if (d.to.port != robot_port_ || d.payload.size() != sizeof(TORVANE::LowCmd_refine)) continue;
+    TORVANE::LowCmd_refine cmd;
+    std::memcpy(&cmd, d.payload.data(), sizeof cmd);
+    ++commands;
+    for (int s = 0; s < 12; ++s) {
+      const TORVANE::MotorCmd_refine motor = cmd.motorCmd[s];
+      const int joint = s % 3;
+      const bool right_hip = joint == 0 && (s == 0 || s == 6);
+      const double lo = right_hip ? -upper[0] : lower[joint];
+      const double hi = right_hip ? -lower[0] : upper[joint];
+      if (std::abs(motor.tau) / 256.0 > torque_limit[joint] || std::fabs(motor.dq) > 2.0f ||
+          (motor.Kp != 0 && (motor.q < lo || motor.q > hi))) {
+        if (beyond++ == 0) {
+          first_beyond = "slot " + std::to_string(s) + ": tau " +
+                         std::to_string(motor.tau / 256.0) + ", dq " + std::to_string(motor.dq) +
+                         ", q " + std::to_string(motor.q);
+        }
+      }
+      largest_tau = std::max<int16_t>(largest_tau, static_cast<int16_t>(std::abs(motor.tau)));
+    }
+    at_torque_limit += cmd.motorCmd[1].tau == static_cast<int16_t>(23.7f * 256);
+    at_speed += cmd.motorCmd[3].dq == 2.0f;
+    at_calf_bound += cmd.motorCmd[2].Kp != 0 && std::fabs(cmd.motorCmd[2].q - upper[2]) < 1e-6;
+  }
+  EXPECT_GT(commands, 100);
+  EXPECT_EQ(beyond, 0) << "first: " << first_beyond;
+  // The clamped command did arrive, at its limits.
+  EXPECT_GT(at_torque_limit, 20);
+  EXPECT_GT(at_speed, 20);
+  EXPECT_GT(at_calf_bound, 20);
+  EXPECT_EQ(largest_tau, static_cast<int16_t>(23.7f * 256));
+#endif
 }

@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "geometry_msgs.h"
 #include "nav_msgs.h"
@@ -94,6 +95,21 @@ class RosClient {
     js.header.frame_id = empty;
     js.name = {12, 12, names.data(), false};
     js.position = {12, 12, pos.data(), false};
+    return dds_write(joint_cmd_, &js) == DDS_RETCODE_OK;
+  }
+
+  // An unnamed joint_commands sample (slot order); an empty array leaves its field out.
+  bool SendJointCommand(std::vector<double> q, std::vector<double> dq, std::vector<double> tau) {
+    char empty[1] = {0};
+    sensor_msgs_msg_dds__JointState_ js{};
+    js.header.frame_id = empty;
+    const auto field = [](std::vector<double>& v) {
+      const auto n = static_cast<uint32_t>(v.size());
+      return dds_sequence_double{n, n, v.data(), false};
+    };
+    js.position = field(q);
+    js.velocity = field(dq);
+    js.effort = field(tau);
     return dds_write(joint_cmd_, &js) == DDS_RETCODE_OK;
   }
 

@@ -5,6 +5,7 @@
 #include "torvane/environment.h"
 #include "torvane/flight_recorder.h"
 #include "torvane/link_monitor.h"
+#include "torvane/motor_limits.h"
 #include "torvane/packing.h"
 #include "torvane/periodic_loop.h"
 #include "torvane/records.h"
