@@ -17,7 +17,9 @@ class Conditioned : public Base {
         commands_(c.command_latency, period_s, seed, kCommandLatencyStream),
         states_(c.state_latency, period_s, seed, kStateLatencyStream),
         noise_(c.noise, period_s, seed) {
-    Measure();
+    State state;
+    Measure(state);
+    states_.Hold(state);
   }
 
   void Command(const Cmd& cmd) override { commands_.Put(cmd, cycle_); }
@@ -25,18 +27,19 @@ class Conditioned : public Base {
     if (commands_.Advance(cycle_)) inner_->Command(commands_.current());
     inner_->Step();
     ++cycle_;
-    Measure();
+    State state;
+    Measure(state);
+    states_.Put(state, cycle_);
+    states_.Advance(cycle_);
   }
   void Fill(State& out) const override { out = states_.current(); }
   MotionRow Motion() const override { return inner_->Motion(); }
 
  private:
-  void Measure() {
-    State state;
+  // What the robot reports of itself now, with its sensors' noise.
+  void Measure(State& state) {
     inner_->Fill(state);
     noise_.Apply(state);
-    states_.Put(state, cycle_);
-    states_.Advance(cycle_);
   }
 
   std::unique_ptr<Base> inner_;

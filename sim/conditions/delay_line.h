@@ -37,7 +37,9 @@ class DelayLine {
     s.arrival = now + (latency_.jitter_ms > 0 ? PeriodsOf(latency_, period_s_, random_.Normal())
                                               : PeriodsOf(latency_, period_s_, 0.0));
   }
-  // Brings the value on hand up to what has arrived by cycle `now`. True if there is one.
+  // A value on hand at once, until the first one put in arrives.
+  void Hold(const T& value) { current_ = value; }
+  // Brings the value on hand up to what has arrived by cycle `now`. True if one put in has.
   bool Advance(uint64_t now) {
     for (const Slot& s : slots_) {
       if (s.order > current_order_ && s.arrival <= now) {

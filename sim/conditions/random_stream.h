@@ -10,14 +10,11 @@ namespace torvane_sim {
 class RandomStream {
  public:
   // `stream` separates the conditions drawn from one seed.
-  RandomStream(uint64_t seed, uint64_t stream) : state_(seed * 0x9E3779B97F4A7C15ull ^ stream) {}
+  // Seed and stream are mixed first, so that neighbouring seeds start far apart in the sequence.
+  RandomStream(uint64_t seed, uint64_t stream)
+      : state_(Mix(Mix(seed) ^ (stream * 0xD1B54A32D192ED03ull))) {}
 
-  uint64_t Next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
+  uint64_t Next() { return Mix(state_ += 0x9E3779B97F4A7C15ull); }
   // Uniform in [0, 1).
   double Uniform() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
   // Standard normal.
@@ -34,6 +31,12 @@ class RandomStream {
   }
 
  private:
+  static uint64_t Mix(uint64_t z) {
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+
   uint64_t state_;
   double spare_ = 0;
   bool has_spare_ = false;
