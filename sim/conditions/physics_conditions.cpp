@@ -59,6 +59,7 @@ void ShapeTerrain(mjModel* m, const Terrain& terrain, uint64_t seed) {
     q[1] = 0;
     q[2] = std::sin(half);
     q[3] = 0;
+    m->geom_sameframe[floor] = 0;  // or the engine keeps taking the world's own frame
     return;
   }
   if (m->nhfield < 1 || m->geom_type[floor] != mjGEOM_HFIELD) return;
@@ -105,7 +106,10 @@ void ChangeModel(mjModel* m, int trunk, const std::array<int, 12>& dofs,
     m->body_mass[trunk] = body.trunk_mass;
     for (int k = 0; k < 3; ++k) m->body_inertia[3 * trunk + k] *= scale;
   }
-  for (int k = 0; k < 3; ++k) m->body_ipos[3 * trunk + k] += body.com[k];
+  if (body.com[0] != 0 || body.com[1] != 0 || body.com[2] != 0) {
+    for (int k = 0; k < 3; ++k) m->body_ipos[3 * trunk + k] += body.com[k];
+    m->body_sameframe[trunk] = 0;
+  }
   if (!std::isnan(body.ground_friction)) {
     // A contact takes the larger sliding friction of its two geoms: the ground's coefficient is
     // given to every geom, the feet's included.

@@ -315,6 +315,10 @@ TEST(ConditionsPhysics, TerrainAndBodyLoadAndTheRobotLiesOnTheGround) {
     const BodySample b = robot->Body();
     EXPECT_GT(b.z, 0.0) << static_cast<int>(t.kind);
     EXPECT_LT(std::hypot(b.vx, b.vy), 0.05) << static_cast<int>(t.kind);
+    if (t.kind == TerrainKind::kSlope) {
+      // Regression: the engine took the ground plane in the world's own frame, never tilted.
+      EXPECT_NEAR(b.pitch, -10 * M_PI / 180, 2 * M_PI / 180);
+    }
   }
 }
 
