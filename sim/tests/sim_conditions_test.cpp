@@ -152,6 +152,7 @@ TEST(SimConditions, EveryBadValueIsRefusedInOneLine) {
       {"--scenario " + bad_value, "--terrain must be"},
       {"--engine simple --terrain slope:5", "the simple engine has no physics for: --terrain"},
       {"--engine simple --motor kp=0.8", "the simple engine has no physics for: --motor"},
+      {"--replay some.pcap --latency-ms 5", "it takes no: conditions"},
   };
   for (const auto& [args, words] : cases) {
     int status = 0;
