@@ -41,6 +41,7 @@ packages=(
   libssl-dev
   openssl
   tshark
+  nlohmann-json3-dev
 )
 # The one clang-format whose layout scripts/check_format.sh checks against.
 packages+=("clang-format-$(sed -n 's/^clang_format_version=\([0-9]*\)$/\1/p' "$root/scripts/check_format.sh")")

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "conditions/conditions.h"
 #include "models/high_level_model.h"
 #include "models/low_level_model.h"
 #include "torvane/safety.h"
@@ -12,16 +13,18 @@
 namespace torvane_sim {
 
 // The model at `path` with the joint ranges of `type`, stepped in periods of `period` seconds,
-// lying on the floor. Null, with `error` set to one line, if it cannot be loaded or lacks a part
-// the emulator drives.
+// lying on the floor, built and run under the physical `conditions`. Null, with `error` set to one
+// line, if it cannot be loaded or lacks a part the emulator drives.
 std::unique_ptr<LowLevelModel> LoadPhysicsLowLevel(const std::string& path,
                                                    TORVANE::LeggedType type, double period,
-                                                   std::string& error);
+                                                   std::string& error,
+                                                   const PhysicsConditions& conditions = {});
 
 // The same robot with the built-in controller that stands it up and trots it. Also null if its
 // legs cannot reach the floor from the height its trunk is written at.
 std::unique_ptr<HighLevelModel> LoadPhysicsHighLevel(const std::string& path,
                                                      TORVANE::LeggedType type, double period,
-                                                     std::string& error);
+                                                     std::string& error,
+                                                     const PhysicsConditions& conditions = {});
 
 }  // namespace torvane_sim

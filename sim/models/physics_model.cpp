@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace torvane_sim {
 namespace {
@@ -55,21 +57,53 @@ double Distance(const Point& a, const Point& b) {
   return std::sqrt(x * x + y * y + z * z);
 }
 
+// The model at `path`, its text first rewritten for the terrain where that needs it.
+mjModel* LoadModel(const std::string& path, const Terrain& terrain, char* message, int size,
+                   std::string& error) {
+  if (terrain.kind != TerrainKind::kSteps && terrain.kind != TerrainKind::kRough) {
+    return mj_loadXML(path.c_str(), nullptr, message, size);
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string xml = text.str();
+  if (!in) {
+    error = "cannot read physics model " + path;
+    return nullptr;
+  }
+  if (!WriteTerrain(xml, terrain, error)) return nullptr;
+  // Loaded from memory, under the file's own name.
+  std::unique_ptr<mjVFS> vfs(new mjVFS);
+  mj_defaultVFS(vfs.get());
+  const std::string name = path.substr(path.find_last_of('/') + 1);
+  mjModel* m = nullptr;
+  if (mj_makeEmptyFileVFS(vfs.get(), name.c_str(), static_cast<int>(xml.size())) == 0) {
+    const int file = mj_findFileVFS(vfs.get(), name.c_str());
+    std::memcpy(vfs->filedata[file], xml.data(), xml.size());
+    m = mj_loadXML(name.c_str(), vfs.get(), message, size);
+  }
+  mj_deleteVFS(vfs.get());
+  return m;
+}
+
 }  // namespace
 
 std::unique_ptr<LowLevelModel> LoadPhysicsLowLevel(const std::string& path,
                                                    TORVANE::LeggedType type, double period,
-                                                   std::string& error) {
-  return PhysicsModel::Load(path, type, period, error);
+                                                   std::string& error,
+                                                   const PhysicsConditions& conditions) {
+  return PhysicsModel::Load(path, type, period, error, conditions);
 }
 
 std::unique_ptr<PhysicsModel> PhysicsModel::Load(const std::string& path, TORVANE::LeggedType type,
-                                                 double period, std::string& error) {
+                                                 double period, std::string& error,
+                                                 const PhysicsConditions& conditions) {
   mju_user_warning = OnWarning;
   mju_user_error = OnError;
-  std::unique_ptr<PhysicsModel> model(new PhysicsModel);
+  std::unique_ptr<PhysicsModel> model(new PhysicsModel(conditions));
   char message[512] = {0};
-  model->m_ = mj_loadXML(path.c_str(), nullptr, message, sizeof message);
+  model->m_ = LoadModel(path, conditions.terrain, message, sizeof message, error);
+  if (model->m_ == nullptr && !error.empty()) return nullptr;
   if (model->m_ == nullptr) {
     // The parser's account spans lines; the emulator's messages are one line each.
     std::string text = message;
@@ -84,6 +118,9 @@ std::unique_ptr<PhysicsModel> PhysicsModel::Load(const std::string& path, TORVAN
   if (model->d_ == nullptr || !model->Bind(type, period, error) || !model->Measure(error)) {
     return nullptr;
   }
+  ShapeTerrain(model->m_, conditions.terrain, conditions.seed);
+  ChangeModel(model->m_, model->trunk_, model->dof_, conditions);
+  mj_setConst(model->m_, model->d_);
   model->LieDown();
   return model;
 }
@@ -206,7 +243,7 @@ void PhysicsModel::LieDown() {
   for (int leg = 0; leg < 4; ++leg) {
     lift = std::max(lift, geometry_.legs[leg].foot_radius - d_->site_xpos[3 * foot_site_[leg] + 2]);
   }
-  d_->qpos[2] += lift + 0.001;
+  d_->qpos[2] += lift + 0.001 + StartLift(conditions_.terrain);
   for (MotorTarget& t : targets_) t = MotorTarget{};
   const int settle = static_cast<int>(kSettle / m_->opt.timestep);
   for (int k = 0; k < settle; ++k) mj_step(m_, d_);
@@ -216,11 +253,18 @@ void PhysicsModel::LieDown() {
 void PhysicsModel::Step() {
   const double h = m_->opt.timestep;
   double load = 0;
+  std::array<double, 3> push;
+  if (pushes_.Due(time_s_, push)) {
+    // The free joint's linear velocity is in the world frame.
+    for (int k = 0; k < 3; ++k) d_->qvel[k] += push[k];
+  }
   for (int k = 0; k < substeps_; ++k) {
     for (int j = 0; j < 12; ++j) {
       const double* range = m_->actuator_ctrlrange + 2 * actuator_[j];
-      const double tau =
-          MotorTorque(targets_[j], d_->qpos[qpos_[j]], d_->qvel[dof_[j]], range[0], range[1]);
+      const MotorChange& motor = conditions_.motors[j];
+      const double dq = d_->qvel[dof_[j]], share = TorqueShare(motor, dq);
+      const double tau = MotorTorque(AsBuilt(targets_[j], motor), d_->qpos[qpos_[j]], dq,
+                                     share * range[0], share * range[1]);
       d_->ctrl[actuator_[j]] = tau;
       applied_[j] = tau;
     }

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "conditions/conditions.h"
+#include "conditions/physics_conditions.h"
 #include "models/joint_ranges.h"
 #include "models/leg_kinematics.h"
 #include "models/low_level_model.h"
@@ -39,10 +41,12 @@ struct RobotGeometry {
 class PhysicsModel : public LowLevelModel {
  public:
   // Loads the model at `path` with the joint ranges of `type` and lays the robot on the floor,
-  // legs folded. Physics steps are `period` split into steps of at most 1 ms. Returns null and
-  // sets `error` to one line if the file cannot be loaded or lacks a part the emulator drives.
+  // legs folded. Physics steps are `period` split into steps of at most 1 ms. The robot, its
+  // motors and the ground are as `conditions` make them. Returns null and sets `error` to one
+  // line if the file cannot be loaded or lacks a part the emulator drives.
   static std::unique_ptr<PhysicsModel> Load(const std::string& path, TORVANE::LeggedType type,
-                                            double period, std::string& error);
+                                            double period, std::string& error,
+                                            const PhysicsConditions& conditions = {});
   ~PhysicsModel() override;
   PhysicsModel(const PhysicsModel&) = delete;
   PhysicsModel& operator=(const PhysicsModel&) = delete;
@@ -71,7 +75,8 @@ class PhysicsModel : public LowLevelModel {
   double steps_per_period() const { return substeps_; }
 
  private:
-  PhysicsModel() = default;
+  explicit PhysicsModel(const PhysicsConditions& conditions)
+      : conditions_(conditions), pushes_(conditions.pushes, conditions.seed) {}
   bool Bind(TORVANE::LeggedType type, double period, std::string& error);
   bool Measure(std::string& error);
   void LieDown();
@@ -88,6 +93,8 @@ class PhysicsModel : public LowLevelModel {
   std::array<MotorTarget, 12> targets_{};
   std::array<double, 12> applied_{}, temperature_{};
   double time_s_ = 0, charge_ = 100.0;
+  PhysicsConditions conditions_;
+  PushSchedule pushes_;
 };
 
 }  // namespace torvane_sim

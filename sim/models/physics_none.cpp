@@ -8,13 +8,14 @@ constexpr const char* kNoPhysics = "built without MuJoCo: no physics engine";
 }  // namespace
 
 std::unique_ptr<LowLevelModel> LoadPhysicsLowLevel(const std::string&, TORVANE::LeggedType, double,
-                                                   std::string& error) {
+                                                   std::string& error, const PhysicsConditions&) {
   error = kNoPhysics;
   return nullptr;
 }
 
 std::unique_ptr<HighLevelModel> LoadPhysicsHighLevel(const std::string&, TORVANE::LeggedType,
-                                                     double, std::string& error) {
+                                                     double, std::string& error,
+                                                     const PhysicsConditions&) {
   error = kNoPhysics;
   return nullptr;
 }

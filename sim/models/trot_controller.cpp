@@ -70,8 +70,9 @@ std::array<double, 3> PushTorques(const LegGeometry& leg, const std::array<doubl
 
 std::unique_ptr<HighLevelModel> LoadPhysicsHighLevel(const std::string& path,
                                                      TORVANE::LeggedType type, double period,
-                                                     std::string& error) {
-  std::unique_ptr<PhysicsModel> robot = PhysicsModel::Load(path, type, period, error);
+                                                     std::string& error,
+                                                     const PhysicsConditions& conditions) {
+  std::unique_ptr<PhysicsModel> robot = PhysicsModel::Load(path, type, period, error, conditions);
   if (!robot) return nullptr;
   const RobotGeometry& g = robot->geometry();
   if (std::isnan(g.standing_height)) {

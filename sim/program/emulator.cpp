@@ -238,6 +238,9 @@ void Emulator::PrintTally() const {
       static_cast<unsigned long long>(t.corrupt_header),
       static_cast<unsigned long long>(t.truncate), static_cast<unsigned long long>(t.duplicate),
       rejections_.Counts().c_str());
+  if (options_.conditions.any_signal() || !options_.conditions.physics.FirstGiven().empty()) {
+    std::printf("torvane-sim: conditions: %s\n", options_.conditions.Summary().c_str());
+  }
   std::fflush(stdout);
 }
 

@@ -5,6 +5,7 @@
 
 #include "command_line/command_line.h"
 #include "command_line/robot_models.h"
+#include "conditions/condition_options.h"
 
 namespace torvane_sim {
 namespace {
@@ -51,47 +52,54 @@ int ParseOptions(int argc, char** argv, Options& out) {
       return false;
     };
   }
-  CommandLine cli({"torvane-sim", "--level high|low [options]", kDescription, 25, ""}, {
+  std::vector<Option> rows = {
     Choice("--level", "high|low", "protocol level (required)", {{"high", 1}, {"low", 0}},
            [&](int high) {
              out.high_level = high != 0;
              level_given = true;
            }),
-        Address("--address", "A", "IPv4 address to listen on (default 127.0.0.1)", out.address),
-        // 0: a port of the system's choosing.
-        Port("--port", "P", "UDP port to listen on (default 8082)", out.port, 0),
-        Decimal("--rate", "HZ", "state rate (default 500); physics steps at 1 kHz or finer",
-                Between(1, 10000, "Hz"), out.rate_hz),
-        Flag("--lockstep", "exactly one state datagram in answer to each command", out.lockstep),
-        Decimal("--duration", "S", "stop after S seconds (default: run until SIGINT/SIGTERM)",
-                Above(0), out.duration_s),
-        Model("zorvan|pellix|tamrin|vesko: joint limits (default zorvan)", out.model), engine,
+    Address("--address", "A", "IPv4 address to listen on (default 127.0.0.1)", out.address),
+    // 0: a port of the system's choosing.
+    Port("--port", "P", "UDP port to listen on (default 8082)", out.port, 0),
+    Decimal("--rate", "HZ", "state rate (default 500); physics steps at 1 kHz or finer",
+            Between(1, 10000, "Hz"), out.rate_hz),
+    Flag("--lockstep", "exactly one state datagram in answer to each command", out.lockstep),
+    Decimal("--duration", "S", "stop after S seconds (default: run until SIGINT/SIGTERM)", Above(0),
+            out.duration_s),
+    Model("zorvan|pellix|tamrin|vesko: joint limits (default zorvan)", out.model),
+    engine,
 #if TORVANE_SIM_PHYSICS
-        Text("--mjcf", "FILE", "physics model to load (default: the installed quadruped.xml)",
-             out.mjcf),
+    Text("--mjcf", "FILE", "physics model to load (default: the installed quadruped.xml)",
+         out.mjcf),
 #endif
-        File("--log", "FILE", "write the robot's motion as CSV, one row per state period",
-             out.log_path),
-        Whole("--seed", "N", "seed of the fault injection (default 1)", 0, UINT64_MAX, out.seed),
-        Share("--drop", "share of state datagrams not sent (0..1)", out.faults.drop),
-        Share("--corrupt-crc", "share sent with a wrong checksum", out.faults.corrupt_crc),
-        Share("--corrupt-header", "share sent with a wrong header", out.faults.corrupt_header),
-        Share("--truncate", "share sent cut short", out.faults.truncate),
-        Share("--duplicate", "share sent twice", out.faults.duplicate),
-        Flag("--trace",
-             "print a line per answered command:\n"
-             "answer <n> <fault> <state digest> <command digest>\n"
-             "(FNV-1a 64 of the state before the fault, and of the command)",
-             out.trace),
-        Stop("--version", "the emulator's version",
-             [] { std::printf("torvane-sim %s\n", TORVANE_SIM_VERSION); }),
-        File("--pcap", "FILE", "write every datagram sent and received to FILE (pcap)",
-             out.pcap_path),
-        File("--replay", "FILE",
-             "play the robot's side of the capture FILE back to the first\n"
-             "client, at its recorded timing (--level is taken from FILE)",
-             out.replay_path),
-  });
+    File("--log", "FILE", "write the robot's motion as CSV, one row per state period",
+         out.log_path),
+    Whole("--seed", "N", "seed of the fault injection and the conditions (default 1)", 0,
+          UINT64_MAX, out.seed),
+    Share("--drop", "share of state datagrams not sent (0..1)", out.faults.drop),
+    Share("--corrupt-crc", "share sent with a wrong checksum", out.faults.corrupt_crc),
+    Share("--corrupt-header", "share sent with a wrong header", out.faults.corrupt_header),
+    Share("--truncate", "share sent cut short", out.faults.truncate),
+    Share("--duplicate", "share sent twice", out.faults.duplicate),
+    Flag("--trace",
+         "print a line per answered command:\n"
+         "answer <n> <fault> <state digest> <command digest>\n"
+         "(FNV-1a 64 of the state before the fault, and of the command)",
+         out.trace),
+    Stop("--version", "the emulator's version",
+         [] { std::printf("torvane-sim %s\n", TORVANE_SIM_VERSION); }),
+    File("--pcap", "FILE", "write every datagram sent and received to FILE (pcap)", out.pcap_path),
+    File("--replay", "FILE",
+         "play the robot's side of the capture FILE back to the first\n"
+         "client, at its recorded timing (--level is taken from FILE)",
+         out.replay_path),
+  };
+  // The conditions the robot meets, one row each, and the file that gives them together.
+  const std::vector<Option> conditions = ConditionRows(out.conditions);
+  rows.insert(rows.end(), conditions.begin(), conditions.end());
+  rows.push_back(ScenarioRow(conditions));
+  CommandLine cli({"torvane-sim", "--level high|low [options]", kDescription, 25, ""},
+                  std::move(rows));
   const int parsed = cli.Parse(argc, argv);
   if (parsed != kRun) return parsed;
   if (!out.replay_path.empty()) {
@@ -104,6 +112,13 @@ int ParseOptions(int argc, char** argv, Options& out) {
   }
   out.level_given = level_given;
   if (out.faults.total() > 1.0 + 1e-12) return cli.Fail("fault shares add up to more than", "1");
+  const std::string physical = out.conditions.physics.FirstGiven();
+  if (out.engine == Engine::kSimple && !physical.empty()) {
+    return cli.Fail("the simple engine has no physics for", physical);
+  }
+  if (!out.replay_path.empty() && (out.conditions.any_signal() || !physical.empty())) {
+    return cli.Fail("--replay plays the capture as recorded; it takes no", "conditions");
+  }
   return 0;
 }
 

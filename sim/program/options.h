@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "conditions/conditions.h"
 #include "torvane/safety.h"
 
 namespace torvane_sim {
@@ -43,6 +44,8 @@ struct Options {
   std::string pcap_path;
   // --replay: the robot's side of this capture is played back instead of the emulation.
   std::string replay_path;
+  // Delay, noise, motors, body, pushes and ground the robot meets; all off by default.
+  Conditions conditions;
 };
 
 // Parses argv into `out`. Returns 0 to run, 1 after printing the help or the version (exit 0), 2
