@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "sim_process.h"
+#include "sim_command.h"
 #include "torvane/udp.h"
-#include "udp_test_util.h"
+#include "torvane_test/loopback_peer.h"
+#include "torvane_test/sim_process.h"
+#include "torvane_testing/transport_reset.h"
 
 using namespace TORVANE;
 using namespace torvane_test;
@@ -26,10 +28,9 @@ const std::string kScenario = std::string(TORVANE_SOURCE_DIR) + "/sim/scenarios/
 std::vector<std::vector<uint8_t>> Walk(const std::vector<std::string>& extra, int cycles,
                                        std::string* tally = nullptr) {
   detail::ResetTransportState();
-  const uint16_t port = FreePort();
-  SimProcess sim("high", port, extra);
+  SimProcess sim(SimCommand(), "high", extra);
   EXPECT_TRUE(sim.running());
-  UDP udp(HIGH_LEVEL_FLAG, FreePort(), "127.0.0.1", port);
+  UDP udp(HIGH_LEVEL_FLAG, 0, "127.0.0.1", sim.port());
   HighCmd cmd{};
   udp.InitCmdData(cmd);
   cmd.mode = 2;
