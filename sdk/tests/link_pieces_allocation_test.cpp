@@ -2,10 +2,10 @@
 // loses and regains its link, a loop that sleeps and overruns.
 #include <gtest/gtest.h>
 
-#include "torvane_test/alloc_counter.h"
 #include "torvane/flight_recorder.h"
 #include "torvane/link_monitor.h"
 #include "torvane/periodic_loop.h"
+#include "torvane_test/alloc_counter.h"
 
 using namespace TORVANE;
 
