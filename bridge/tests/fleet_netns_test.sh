@@ -36,26 +36,11 @@ trap 'exit 1' INT TERM HUP
 fail() { echo "fleet_netns_test: $*"; for f in "$logs"/*.log; do echo "== $f"; tail -n 20 "$f"; done; exit 1; }
 
 netns_begin tvtest-fleet
-sw=$netns_tag-s
-netns_add s || fail "cannot create namespaces"
-ip -n "$sw" link add br0 type bridge || fail "cannot create the bridge"
-ip -n "$sw" link set br0 up
-hosts=()
-for i in 0 1 2; do
-  netns_add "${names[$i]}" || fail "cannot create host ${names[$i]}"
-  ns=$netns_tag-${names[$i]}
-  hosts+=("$ns")
-  ip -n "$ns" link add eth0 type veth peer name p$i netns "$sw" || fail "cannot create veth"
-  ip -n "$sw" link set p$i master br0
-  ip -n "$sw" link set p$i up
-  ip -n "$ns" addr add "${addrs[$i]}/24" dev eth0
-  ip -n "$ns" link set eth0 up
-  ip -n "$ns" link set lo up
-done
-
-peers=""
-for a in "${addrs[@]}"; do peers="$peers<Peer address=\"$a\"/>"; done
-export CYCLONEDDS_URI="<CycloneDDS><Domain id=\"any\"><General><Interfaces><NetworkInterface name=\"eth0\"/></Interfaces><AllowMulticast>false</AllowMulticast></General><Discovery><Peers>$peers</Peers><ParticipantIndex>auto</ParticipantIndex></Discovery></Domain></CycloneDDS>"
+netns_lan s "${names[0]}=${addrs[0]}" "${names[1]}=${addrs[1]}" "${names[2]}=${addrs[2]}" ||
+  fail "cannot create the hosts"
+hosts=("${netns_hosts[@]}")
+CYCLONEDDS_URI=$(dds_peers_uri "${addrs[@]}")
+export CYCLONEDDS_URI
 unset ROS_DOMAIN_ID  # domain 0, as ROS 2 without it
 
 # The programs are exec'd by ip netns exec, so each pid is the program's own. --duration ends

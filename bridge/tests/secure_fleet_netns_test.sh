@@ -23,8 +23,6 @@ support=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tests/support/shell" && pwd)
 # shellcheck source=tests/support/shell/netns.sh
 . "$support/netns.sh"
 netns_begin tvtest-secure
-sw=$netns_tag-s
-hosts=("$netns_tag-a" "$netns_tag-b" "$netns_tag-c")
 addrs=(10.199.15.1 10.199.15.2 10.199.15.3)
 work=$(mktemp -d)
 logs=$work/logs
@@ -43,7 +41,7 @@ stop() { # PID...: SIGTERM, SIGKILL after 5 s, reaped
 }
 cleanup() {
   stop "${pids[@]}"
-  for ns in "${hosts[@]}" "$sw"; do ip netns del "$ns" 2>/dev/null; done
+  netns_remove_all
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -83,34 +81,21 @@ openssl smime -sign -text -in "$work/unchecked.xml" \
   -signer "$ks/public/permissions_ca.cert.pem" -inkey "$ks/private/permissions_ca.key.pem" ||
   fail "cannot sign the unchecked governance"
 
-ip netns add "$sw" || fail "cannot create namespaces"
-ip -n "$sw" link add br0 type bridge || fail "cannot create the bridge"
-ip -n "$sw" link set br0 up
-for i in 0 1 2; do
-  ns=${hosts[$i]}
-  ip netns add "$ns" || fail "cannot create $ns"
-  ip -n "$ns" link add eth0 type veth peer name p$i netns "$sw" || fail "cannot create veth"
-  ip -n "$sw" link set p$i master br0
-  ip -n "$sw" link set p$i up
-  ip -n "$ns" addr add "${addrs[$i]}/24" dev eth0
-  ip -n "$ns" link set eth0 up
-  ip -n "$ns" link set lo up
-done
-
-peers=""
-for a in "${addrs[@]}"; do peers="$peers<Peer address=\"$a\"/>"; done
-export CYCLONEDDS_URI="<CycloneDDS><Domain id=\"any\"><General><Interfaces><NetworkInterface name=\"eth0\"/></Interfaces><AllowMulticast>false</AllowMulticast></General><Discovery><Peers>$peers</Peers><ParticipantIndex>auto</ParticipantIndex></Discovery></Domain></CycloneDDS>"
+netns_lan s "a=${addrs[0]}" "b=${addrs[1]}" "c=${addrs[2]}" || fail "cannot create the hosts"
+hosts=("${netns_hosts[@]}")
+CYCLONEDDS_URI=$(dds_peers_uri "${addrs[@]}")
+export CYCLONEDDS_URI
 unset ROS_DOMAIN_ID ROS_SECURITY_ENABLE ROS_SECURITY_KEYSTORE ROS_SECURITY_ENCLAVE_OVERRIDE ROS_SECURITY_STRATEGY
 
 start_bridge() { # HOST NAME LOG
-  ip netns exec "$1" timeout 150 "$bridge" --level high --robot 127.0.0.1 --robot-port 8082 \
+  ip netns exec "$1" "$bridge" --level high --robot 127.0.0.1 --robot-port 8082 \
     --local-port 8090 --namespace "$2" --duration 140 --security "$ks" >"$3" 2>&1 &
   pids+=($!)
   bridge_pid=$!
 }
 for i in 0 1; do
   ns=${hosts[$i]} name=robot_$([ "$i" -eq 0 ] && echo a || echo b)
-  ip netns exec "$ns" timeout 150 "$sim" --level high --engine simple --port 8082 --duration 140 \
+  ip netns exec "$ns" "$sim" --level high --engine simple --port 8082 --duration 140 \
     --trace >"$logs/sim_$name.log" 2>&1 &
   pids+=($!)
   start_bridge "$ns" "$name" "$logs/bridge_$name.log"
@@ -125,9 +110,9 @@ as() { # KS ENCLAVE LOG ARGS...
   if [ -n "$ks" ]; then
     exec ip netns exec "${hosts[2]}" env ROS_SECURITY_ENABLE=true ROS_SECURITY_STRATEGY=Enforce \
       ROS_SECURITY_KEYSTORE="$ks" ROS_SECURITY_ENCLAVE_OVERRIDE="$enclave" \
-      timeout 60 "$client" "$@" >"$log" 2>&1
+      timeout -k 5 60 "$client" "$@" >"$log" 2>&1
   else
-    exec ip netns exec "${hosts[2]}" timeout 60 "$client" "$@" >"$log" 2>&1
+    exec ip netns exec "${hosts[2]}" timeout -k 5 60 "$client" "$@" >"$log" 2>&1
   fi
 }
 
@@ -162,7 +147,7 @@ echo "$tally" | grep -q "commands 0 (refused 0)"; check $((1 - $?)) "bridge A co
 
 # 2. The permitted operator and monitors, captured on A's interface.
 start_bridge "${hosts[0]}" robot_a "$logs/bridge_robot_a_2.log"
-ip netns exec "${hosts[0]}" timeout 40 dumpcap -i eth0 -a duration:25 -w "$work/a.pcapng" \
+ip netns exec "${hosts[0]}" timeout -k 5 40 dumpcap -i eth0 -a duration:25 -w "$work/a.pcapng" \
   >"$logs/capture.log" 2>&1 &
 capture=$!
 pids+=($capture)

@@ -53,7 +53,7 @@ run() {
   local envs=()
   while [ $# -gt 0 ] && [ "$1" != -- ]; do envs+=("$1"); shift; done
   shift
-  env "${envs[@]}" timeout 60 "$bridge" --level high --robot 127.0.0.1 --robot-port $((port + 1)) \
+  env "${envs[@]}" timeout -k 5 60 "$bridge" --level high --robot 127.0.0.1 --robot-port $((port + 1)) \
     --local-port "$port" --namespace robot_x --duration 1 "$@" >"$work/out" 2>"$work/err"
   local status=$? lines
   lines=$(wc -l <"$work/err")
