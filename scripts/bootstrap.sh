@@ -39,6 +39,10 @@ packages=(
   cyclonedds-tools
   libpcap-dev
   tshark
+  libegl-dev
+  libglfw3-dev
+  ffmpeg
+  xvfb
 )
 # The aarch64 cross build and its tests under emulation (scripts/aarch64.sh), from x86-64 hosts.
 if [ "$(uname -m)" = x86_64 ]; then

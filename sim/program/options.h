@@ -43,6 +43,11 @@ struct Options {
   std::string pcap_path;
   // --replay: the robot's side of this capture is played back instead of the emulation.
   std::string replay_path;
+  // --video: the run filmed offscreen into this file; --view: a live window.
+  std::string video_path;
+  double video_fps = 30;
+  int video_width = 640, video_height = 480;
+  bool view = false;
 };
 
 // Parses argv into `out`. Returns 0 to run, 1 after printing the help or the version (exit 0), 2
