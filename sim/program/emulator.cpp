@@ -152,12 +152,15 @@ void Emulator::Step() {
   } else {
     model_.low->Step();
   }
-  if (log_.is_open()) log_.Write(model_.high ? model_.high->Motion() : model_.low->Motion());
+  // The log and the video start with the first command: until a client comes, the robot lies.
+  if (log_.is_open() && commands_ > 0) {
+    log_.Write(model_.high ? model_.high->Motion() : model_.low->Motion());
+  }
 }
 
 void Emulator::Show() {
   if (robot_ == nullptr) return;
-  video_.Offer(*robot_);
+  if (commands_ > 0) video_.Offer(*robot_);
   window_.Offer(*robot_);
 }
 

@@ -80,7 +80,9 @@ int ParseOptions(int argc, char** argv, Options& out) {
         Text("--mjcf", "FILE", "physics model to load (default: the installed quadruped.xml)",
              out.mjcf),
 #endif
-        File("--log", "FILE", "write the robot's motion as CSV, one row per state period",
+        File("--log", "FILE",
+             "write the robot's motion as CSV, one row per state period,\n"
+             "from the first command",
              out.log_path),
         Whole("--seed", "N", "seed of the fault injection (default 1)", 0, UINT64_MAX, out.seed),
         Share("--drop", "share of state datagrams not sent (0..1)", out.faults.drop),
@@ -102,8 +104,9 @@ int ParseOptions(int argc, char** argv, Options& out) {
              "client, at its recorded timing (--level is taken from FILE)",
              out.replay_path),
         File("--video", "FILE",
-             "film the run offscreen into FILE (MP4, needs ffmpeg), the camera\n"
-             "following the trunk, one frame per 1/fps of simulated time",
+             "film the run from the first command offscreen into FILE (MP4,\n"
+             "needs ffmpeg), the camera following the trunk, one frame per\n"
+             "1/fps of simulated time",
              out.video_path),
         Decimal("--video-fps", "F", "frames per second of simulated time (default 30)",
                 Between(1, 240), out.video_fps),

@@ -13,34 +13,40 @@ class PoseMailbox {
  public:
   explicit PoseMailbox(int nq) : qpos_(static_cast<size_t>(nq)) {}
 
-  // Leaves a pose for the drawing thread. While the last one is still untaken, `wait` blocks
-  // until it is taken (or the mailbox closes) and no wait returns false: the pose is dropped.
-  // `replace` overwrites an untaken pose instead (a window shows only the newest).
+  // Leaves a pose for the drawing thread. While the last one is still untaken, kWait blocks
+  // until it is taken (or the mailbox closes); kDrop returns false and leaves the untaken pose
+  // to stand for one more frame (a video keeps its timeline); kReplace overwrites it (a window
+  // shows only the newest).
   enum class Full { kWait, kDrop, kReplace };
   bool Put(const double* qpos, double time, Full full) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (full_ && full == Full::kDrop) return false;
+    if (full_ && full == Full::kDrop) {
+      ++frames_;
+      return false;
+    }
     if (full == Full::kWait) taken_.wait(lock, [this] { return !full_ || closed_; });
     std::copy(qpos, qpos + qpos_.size(), qpos_.begin());
     time_ = time;
+    frames_ = 1;
     full_ = true;
     lock.unlock();
     posted_.notify_one();
     return true;
   }
 
-  // Takes the pose into `qpos` (nq values) and `time`, waiting for one; false once the mailbox
-  // is closed and empty.
-  bool Take(double* qpos, double& time) {
+  // Takes the pose into `qpos` (nq values) and `time`, waiting for one, with the number of
+  // frames it stands for; false once the mailbox is closed and empty.
+  bool Take(double* qpos, double& time, int& frames) {
     std::unique_lock<std::mutex> lock(mutex_);
     posted_.wait(lock, [this] { return full_ || closed_; });
-    return TakeLocked(lock, qpos, time);
+    return TakeLocked(lock, qpos, time, frames);
   }
 
   // Takes the pose if there is one, without waiting.
   bool TryTake(double* qpos, double& time) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return TakeLocked(lock, qpos, time);
+    int frames = 0;
+    return TakeLocked(lock, qpos, time, frames);
   }
 
   // No more poses: Take returns what is left, then false.
@@ -54,10 +60,11 @@ class PoseMailbox {
   }
 
  private:
-  bool TakeLocked(std::unique_lock<std::mutex>& lock, double* qpos, double& time) {
+  bool TakeLocked(std::unique_lock<std::mutex>& lock, double* qpos, double& time, int& frames) {
     if (!full_) return false;
     std::copy(qpos_.begin(), qpos_.end(), qpos);
     time = time_;
+    frames = frames_;
     full_ = false;
     lock.unlock();
     taken_.notify_one();
@@ -68,6 +75,7 @@ class PoseMailbox {
   std::condition_variable posted_, taken_;
   std::vector<double> qpos_;
   double time_ = 0;
+  int frames_ = 0;
   bool full_ = false, closed_ = false;
 };
 

@@ -1,7 +1,8 @@
 // --video: the run filmed offscreen by a camera following the trunk, one frame per 1/fps of
 // simulated time. The emulator's cycle hands poses over; drawing and encoding run on the
 // recorder's own thread. In lockstep every frame is drawn (the next command waits at most for
-// the frame before it); in real time a frame that finds the drawing busy is dropped.
+// the frame before it); in real time a frame that finds the drawing busy is dropped, and the
+// frame drawn before it is shown in its place, so the video still lasts as long as the run.
 #pragma once
 
 #include <cstdint>
@@ -40,8 +41,8 @@ class VideoRecorder {
   // Draws what was handed over and finishes the file. Returns false if ffmpeg failed.
   bool Finish();
 
-  uint64_t written() const { return written_; }
-  uint64_t dropped() const { return dropped_; }
+  uint64_t written() const { return written_; }  // frames drawn and encoded
+  uint64_t dropped() const { return dropped_; }  // frames not drawn
 
  private:
   // The drawing thread: sets up its context, says so through `ready`, then draws and encodes
