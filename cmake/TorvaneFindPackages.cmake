@@ -2,6 +2,7 @@
 # may be added in any order. Sets:
 #   TORVANE_HAVE_PCAP, TORVANE_NO_PCAP_REASON   libpcap (PkgConfig::PCAP) for the pcap piece
 #   TORVANE_NO_PHYSICS_REASON                    why there is no physics engine (if there is none)
+#   TORVANE_NO_VIEW_REASON                       why torvane-sim has no --video/--view (if so)
 #   TORVANE_TEST_PYTHON, TSHARK                  the tests' interpreter and tshark (with tests)
 
 set(TORVANE_HAVE_PCAP OFF)
@@ -45,6 +46,24 @@ else()
   else()
     set(TORVANE_NO_PHYSICS_REASON "MuJoCo not found for ${CMAKE_SYSTEM_PROCESSOR}")
   endif()
+endif()
+
+if(TORVANE_WITH_VIEW)
+  if(NOT TORVANE_WITH_PHYSICS OR NOT OpenGL_EGL_FOUND OR NOT glfw3_FOUND)
+    message(FATAL_ERROR "TORVANE_WITH_VIEW needs the physics engine, EGL and GLFW "
+                        "(libegl-dev, libglfw3-dev)")
+  endif()
+elseif(NOT TORVANE_WITH_PHYSICS)
+  set(TORVANE_NO_VIEW_REASON "no physics engine (${TORVANE_NO_PHYSICS_REASON})")
+elseif(NOT OpenGL_EGL_FOUND OR NOT glfw3_FOUND)
+  set(TORVANE_NO_VIEW_REASON "EGL or GLFW not found (libegl-dev, libglfw3-dev)")
+elseif(CMAKE_CROSSCOMPILING)
+  set(TORVANE_NO_VIEW_REASON "no OpenGL for the target in a cross build")
+else()
+  set(TORVANE_NO_VIEW_REASON "TORVANE_WITH_VIEW is off")
+endif()
+if(TORVANE_NO_VIEW_REASON)
+  message(STATUS "${TORVANE_NO_VIEW_REASON}: no torvane-sim --video/--view")
 endif()
 
 if(TORVANE_BUILD_TESTS)

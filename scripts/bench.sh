@@ -65,6 +65,12 @@ else
   printf '\n## Instructions on the robot'"'"'s processor (aarch64) and on x86-64\n\nNot measured in this run: no plugin-capable qemu-user.\n' >>"$report"
 fi
 build/bench/sim/sim_bench 20 5000 | quiet >>"$report"
+# torvane-sim --video at 640x480 and 30 fps, where the emulator is built with its view.
+if [ -x build/bench/sim/video_bench ]; then
+  build/bench/sim/video_bench 10 >>"$report"
+else
+  printf '\n## Offscreen video (torvane-sim --video)\n\nNot measured: built without the view.\n' >>"$report"
+fi
 # The DDS bridge (loopback only): added latency beside ddsperf's, missed cycles with a slow
 # subscriber over TORVANE_BRIDGE_BENCH_SECONDS (default 60).
 bridge/bench/bridge_bench.sh build/bench "$out/bridge.md"

@@ -42,6 +42,10 @@ packages=(
   openssl
   tshark
   nlohmann-json3-dev
+  libegl-dev
+  libglfw3-dev
+  ffmpeg
+  xvfb
 )
 # The one clang-format whose layout scripts/check_format.sh checks against.
 packages+=("clang-format-$(sed -n 's/^clang_format_version=\([0-9]*\)$/\1/p' "$root/scripts/check_format.sh")")

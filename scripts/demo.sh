@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job on a laptop: set up, build, start the robot emulator at both levels on
-# 127.0.0.1, walk a square (high level) and stand up (low level) from Python, show the results.
+# 127.0.0.1, walk a square (high level) and stand up (low level) from Python, show the results:
+# plots of both and, where the emulator was built with its view, a video of each.
 # Exits non-zero, saying which stage failed, if any stage or example does.
 #
 # Ports (UDP on 127.0.0.1), when the defaults are taken on this machine:
@@ -59,8 +60,13 @@ trap stop_sims EXIT
 # those last commands, and are stopped on the way out.
 trap 'echo; say "interrupted"; exit 130' INT TERM
 
-start_sim() {  # level port variable motion-log
-  setsid "$sim" --level "$1" --port "$2" --log "$4" >"$logs/sim-$1.log" 2>&1 &
+# Films each run where the emulator can (built with its view, ffmpeg installed).
+video=()
+if "$sim" --help 2>/dev/null | grep -q -- '--video ' && command -v ffmpeg >/dev/null; then video=(1); fi
+start_sim() {  # level port variable motion-log [video]
+  local film=()
+  [ ${#video[@]} -gt 0 ] && [ -n "${5:-}" ] && film=(--video "$5")
+  setsid "$sim" --level "$1" --port "$2" --log "$4" "${film[@]}" >"$logs/sim-$1.log" 2>&1 &
   pids+=($!)
   for _ in $(seq 100); do  # until it listens (at most a few seconds)
     grep -q "level on" "$logs/sim-$1.log" 2>/dev/null && return 0
@@ -80,8 +86,8 @@ quiet() {
 }
 
 say "starting torvane-sim on 127.0.0.1 (high level :$high_port, low level :$low_port)…"
-start_sim high "$high_port" TORVANE_DEMO_HIGH_PORT "$logs/walk.csv"
-start_sim low "$low_port" TORVANE_DEMO_LOW_PORT "$logs/stand_up.csv"
+start_sim high "$high_port" TORVANE_DEMO_HIGH_PORT "$logs/walk.csv" "$logs/walk.mp4"
+start_sim low "$low_port" TORVANE_DEMO_LOW_PORT "$logs/stand_up.csv" "$logs/stand_up.mp4"
 failed=()
 echo
 echo "-- high level: walk a square"
@@ -94,7 +100,7 @@ echo "-- low level: stand up with the safety guard"
 stop_sims
 echo
 echo "-- the emulator's own account"
-grep -h '^torvane-sim: [0-9r]' "$logs"/sim-high.log "$logs"/sim-low.log | sed 's/^torvane-sim: /  /'
+grep -h '^torvane-sim: \([0-9r]\|video\)' "$logs"/sim-high.log "$logs"/sim-low.log | sed 's/^torvane-sim: /  /'
 
 # Pictures from the emulators' motion logs: the stand-up's trunk height and joint tracking, and
 # the path walked.
@@ -106,6 +112,9 @@ for run in stand_up walk; do
     echo "  $logs/$run.png"
   else
     echo "  no picture of the $run (see $setup_log)"
+  fi
+  if [ ${#video[@]} -gt 0 ]; then
+    if [ -s "$logs/$run.mp4" ]; then echo "  $logs/$run.mp4"; else echo "  no video of the $run"; fi
   fi
 done
 if [ ${#failed[@]} -gt 0 ]; then

@@ -7,6 +7,8 @@
 
 namespace torvane_sim {
 
+class PhysicsModel;
+
 class HighLevelModel {
  public:
   virtual ~HighLevelModel() = default;
@@ -19,6 +21,8 @@ class HighLevelModel {
   virtual void Fill(TORVANE::HighState& out) const = 0;
   // Where the robot is now, for the motion log.
   virtual MotionRow Motion() const = 0;
+  // The robot in rigid-body physics, for the video and the window; null for the plain models.
+  virtual const PhysicsModel* physics() const { return nullptr; }
 };
 
 }  // namespace torvane_sim

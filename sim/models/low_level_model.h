@@ -10,6 +10,8 @@
 
 namespace torvane_sim {
 
+class PhysicsModel;
+
 class LowLevelModel {
  public:
   virtual ~LowLevelModel() = default;
@@ -22,6 +24,8 @@ class LowLevelModel {
   virtual void Fill(TORVANE::LowState_refine& out) const = 0;
   // Where the robot is now, for the motion log.
   virtual MotionRow Motion() const = 0;
+  // The robot in rigid-body physics, for the video and the window; null for the plain models.
+  virtual const PhysicsModel* physics() const { return nullptr; }
 };
 
 }  // namespace torvane_sim

@@ -55,6 +55,7 @@ class PhysicsModel : public LowLevelModel {
   void Step() override;
   void Fill(TORVANE::LowState_refine& out) const override;
   MotionRow Motion() const override;
+  const PhysicsModel* physics() const override { return this; }
 
   // What the robot measures of itself at the high level: IMU, motors, battery, foot forces, the
   // trunk's position and velocity and the feet relative to it. The rest is left zero.
@@ -73,6 +74,9 @@ class PhysicsModel : public LowLevelModel {
   double TotalMass() const;
   const RobotGeometry& geometry() const { return geometry_; }
   double steps_per_period() const { return substeps_; }
+  // The engine's model and state, read by the renderer (on the emulator's thread only).
+  const mjModel_* engine_model() const { return m_; }
+  const mjData_* engine_data() const { return d_; }
 
  private:
   explicit PhysicsModel(const PhysicsConditions& conditions)

@@ -25,6 +25,7 @@ class TrotController : public HighLevelModel {
   void Step() override;
   void Fill(TORVANE::HighState& out) const override;
   MotionRow Motion() const override { return robot_->Motion(); }
+  const PhysicsModel* physics() const override { return robot_.get(); }
 
  private:
   std::unique_ptr<PhysicsModel> robot_;

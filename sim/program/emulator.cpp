@@ -41,6 +41,20 @@ bool Emulator::Prepare() {
   if (ChooseModel(options_, period_, model_, error) && !options_.log_path.empty()) {
     log_.Open(options_.log_path, error);
   }
+  if (error.empty() && (!options_.video_path.empty() || options_.view)) {
+    robot_ = model_.high ? model_.high->physics() : model_.low->physics();
+    if (robot_ == nullptr) error = "--video and --view need the physics engine";
+  }
+  if (error.empty() && !options_.video_path.empty()) {
+    const VideoSettings video{options_.video_path, options_.video_fps, options_.video_width,
+                              options_.video_height};
+    video_.Start(*robot_, video, options_.lockstep, error);
+  }
+  if (error.empty() && options_.view && !window_.Open(*robot_, error)) {
+    // The window is a convenience: without a display the emulator serves all the same.
+    std::fprintf(stderr, "torvane-sim: %s; serving without it\n", error.c_str());
+    error.clear();
+  }
   if (!error.empty()) {
     std::fprintf(stderr, "torvane-sim: %s\n", error.c_str());
     return false;
@@ -121,6 +135,7 @@ void Emulator::TakeCommand() {
     if (options_.lockstep) {
       Step();
       Answer();
+      Show();  // after the answer: a frame waits at most for the drawing of the one before
     }
   } else if (result == -3 || (result == -1 && options_.lockstep)) {
     ++rejected_;
@@ -137,7 +152,16 @@ void Emulator::Step() {
   } else {
     model_.low->Step();
   }
-  if (log_.is_open()) log_.Write(model_.high ? model_.high->Motion() : model_.low->Motion());
+  // The log and the video start with the first command: until a client comes, the robot lies.
+  if (log_.is_open() && commands_ > 0) {
+    log_.Write(model_.high ? model_.high->Motion() : model_.low->Motion());
+  }
+}
+
+void Emulator::Show() {
+  if (robot_ == nullptr) return;
+  if (commands_ > 0) video_.Offer(*robot_);
+  window_.Offer(*robot_);
 }
 
 void Emulator::Answer() {
@@ -217,12 +241,22 @@ int Emulator::Run(const volatile std::sig_atomic_t& stop) {
     TakeCommand();
     Step();
     if (udp_->connected) Answer();
+    Show();
     next += period_;
     const double now = Now();
     if (next < now - 0.1) next = now;  // fell far behind (a debugger, a suspend): resync
     SleepUntil(next);
   }
+  window_.Close();
+  const bool filmed = video_.Finish();
   PrintTally();
+  if (!options_.video_path.empty()) {
+    std::printf("torvane-sim: video: %llu frames written, %llu dropped%s\n",
+                static_cast<unsigned long long>(video_.written()),
+                static_cast<unsigned long long>(video_.dropped()),
+                filmed ? "" : " (ffmpeg failed: the file may be incomplete)");
+    std::fflush(stdout);
+  }
   return 0;
 }
 

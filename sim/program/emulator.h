@@ -12,6 +12,8 @@
 #include "program/options.h"
 #include "program/rejections.h"
 #include "torvane/udp.h"
+#include "view/live_window.h"
+#include "view/video_recorder.h"
 
 namespace torvane_sim {
 
@@ -29,6 +31,7 @@ class Emulator {
   bool RefuseBadCommand();  // takes the next queued datagram off the socket if it is no command
   void Step();              // the robot model, one period on
   void Answer();
+  void Show();  // hands the pose to the video and the window, if they are on
   void PrintTally() const;
 
   Options options_;
@@ -38,6 +41,9 @@ class Emulator {
   MotionLog log_;
   FaultInjector faults_;
   RejectionLog rejections_;
+  VideoRecorder video_;
+  LiveWindow window_;
+  const PhysicsModel* robot_ = nullptr;  // the physics robot, when filmed or shown
   std::vector<uint8_t> image_;
   uint64_t commands_ = 0, rejected_ = 0, answers_ = 0, datagrams_ = 0;
   uint64_t command_digest_ = 0;  // FNV-1a of the last command taken, for --trace

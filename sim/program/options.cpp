@@ -26,6 +26,16 @@ torvane_cli::Option Share(const char* name, const char* help, double& out) {
   return torvane_cli::Decimal(name, "P", help, torvane_cli::Between(0, 1), out);
 }
 
+// "WxH", each even (the encoder's colour planes are half size) and at most 4096.
+bool TakeVideoSize(const char* value, int& width, int& height) {
+  int w = 0, h = 0, used = 0;
+  if (std::sscanf(value, "%4dx%4d%n", &w, &h, &used) != 2 || value[used] != '\0') return false;
+  if (w < 16 || h < 16 || w > 4096 || h > 4096 || w % 2 != 0 || h % 2 != 0) return false;
+  width = w;
+  height = h;
+  return true;
+}
+
 }  // namespace
 
 int ParseOptions(int argc, char** argv, Options& out) {
@@ -72,7 +82,9 @@ int ParseOptions(int argc, char** argv, Options& out) {
     Text("--mjcf", "FILE", "physics model to load (default: the installed quadruped.xml)",
          out.mjcf),
 #endif
-    File("--log", "FILE", "write the robot's motion as CSV, one row per state period",
+    File("--log", "FILE",
+         "write the robot's motion as CSV, one row per state period,\n"
+         "from the first command",
          out.log_path),
     Whole("--seed", "N", "seed of the fault injection and the conditions (default 1)", 0,
           UINT64_MAX, out.seed),
@@ -93,6 +105,17 @@ int ParseOptions(int argc, char** argv, Options& out) {
          "play the robot's side of the capture FILE back to the first\n"
          "client, at its recorded timing (--level is taken from FILE)",
          out.replay_path),
+    File("--video", "FILE",
+         "film the run from the first command offscreen into FILE (MP4,\n"
+         "needs ffmpeg), the camera following the trunk, one frame per\n"
+         "1/fps of simulated time",
+         out.video_path),
+    Decimal("--video-fps", "F", "frames per second of simulated time (default 30)", Between(1, 240),
+            out.video_fps),
+    Checked("--video-size", "WxH", "frame size in pixels, even numbers (default 640x480)",
+            "not an even WxH from 16x16 to 4096x4096",
+            [&out](const char* v) { return TakeVideoSize(v, out.video_width, out.video_height); }),
+    Flag("--view", "open a window that follows the robot (needs a display)", out.view),
   };
   // The conditions the robot meets, one row each, and the file that gives them together.
   const std::vector<Option> conditions = ConditionRows(out.conditions);
@@ -111,6 +134,14 @@ int ParseOptions(int argc, char** argv, Options& out) {
     return cli.Fail("missing option", "--level high|low");
   }
   out.level_given = level_given;
+  if (!out.video_path.empty() || out.view) {
+    const char* which = out.view ? "--view" : "--video";
+    if (!TORVANE_SIM_VIEW) return cli.Fail(which, "not available: built without OpenGL");
+    if (!out.replay_path.empty()) return cli.Fail("--replay shows no robot; it takes no", which);
+    if (out.engine != Engine::kPhysics) {
+      return cli.Fail("--video and --view draw the physics robot; not with", "--engine simple");
+    }
+  }
   if (out.faults.total() > 1.0 + 1e-12) return cli.Fail("fault shares add up to more than", "1");
   const std::string physical = out.conditions.physics.FirstGiven();
   if (out.engine == Engine::kSimple && !physical.empty()) {

@@ -46,6 +46,11 @@ struct Options {
   std::string replay_path;
   // Delay, noise, motors, body, pushes and ground the robot meets; all off by default.
   Conditions conditions;
+  // --video: the run filmed offscreen into this file; --view: a live window.
+  std::string video_path;
+  double video_fps = 30;
+  int video_width = 640, video_height = 480;
+  bool view = false;
 };
 
 // Parses argv into `out`. Returns 0 to run, 1 after printing the help or the version (exit 0), 2

@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -341,4 +342,20 @@ TEST(SimPhysics, BadPhysicsOptionsEndTheEmulatorWithOneLine) {
       EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
     }
   }
+}
+
+// Regression: the demo's stand-up plot spent most of its time on the robot lying before its
+// client connected. The log starts with the first command; a run without one logs no row.
+TEST(SimPhysics, MotionLogStartsWithTheFirstCommand) {
+  const std::string log = LogPath("no_client");
+  const std::string command = std::string(TORVANE_SIM_PATH) +
+                              " --level low --port 0 --duration 0.5 --log " + log +
+                              " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::ifstream in(log);
+  std::string line;
+  ASSERT_TRUE(std::getline(in, line)) << "no header";
+  EXPECT_EQ(line.rfind("t,", 0), 0u) << line;
+  EXPECT_FALSE(std::getline(in, line)) << "a row before any command: " << line;
+  std::remove(log.c_str());
 }
