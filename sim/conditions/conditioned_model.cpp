@@ -34,6 +34,8 @@ class Conditioned : public Base {
   }
   void Fill(State& out) const override { out = states_.current(); }
   MotionRow Motion() const override { return inner_->Motion(); }
+  // What a camera films is the true robot, not what its noisy sensors say.
+  const PhysicsModel* physics() const override { return inner_->physics(); }
 
  private:
   // What the robot reports of itself now, with its sensors' noise.

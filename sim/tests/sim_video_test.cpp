@@ -14,9 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "sim_process.h"
+#include "child_process/child_process.h"
+#include "sim_command.h"
 #include "torvane/udp.h"
-#include "udp_test_util.h"
+#include "torvane_test/loopback_peer.h"
+#include "torvane_test/sim_process.h"
+#include "torvane_testing/transport_reset.h"
 
 using namespace TORVANE;
 using namespace torvane_test;
@@ -31,45 +34,17 @@ struct ToolRun {
   std::string out;  // standard output and standard error together
 };
 
-// Runs `args` with `env` (null: this process's) and collects its output; killed after 60 s.
-ToolRun RunTool(std::vector<std::string> args, char** env = nullptr) {
+// Runs `args` with `env` ("NAME=value" put before this process's environment) and collects its
+// output; stopped after 60 s.
+ToolRun RunTool(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
   ToolRun run;
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  int fds[2];
-  if (pipe(fds) != 0) return run;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-  posix_spawn_file_actions_addclose(&actions, fds[0]);
-  pid_t pid = -1;
-  const int spawned =
-      posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), env != nullptr ? env : environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(fds[1]);
-  if (spawned != 0) {
-    close(fds[0]);
-    return run;
-  }
-  bool killed = false;
-  for (;;) {
-    pollfd p{fds[0], POLLIN, 0};
-    if (poll(&p, 1, 60000) != 1) {
-      kill(pid, SIGKILL);
-      killed = true;
-      break;
-    }
-    char buf[65536];
-    const ssize_t n = read(fds[0], buf, sizeof buf);
-    if (n <= 0) break;
-    run.out.append(buf, static_cast<size_t>(n));
-  }
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (!killed && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  torvane_child::ChildOptions options;
+  options.extra_env = env;
+  torvane_child::ChildProcess child(args, options);
+  if (!child.running()) return run;
+  const torvane_child::Ending end = child.Wait(60000);
+  for (const std::string& line : child.Remaining()) run.out += line + "\n";
+  if (!end.killed && end.signal == 0) run.status = end.exit_code;
   return run;
 }
 
@@ -131,10 +106,9 @@ TEST(SimVideo, LockstepWalkHasOneFramePerThirtiethOfSimulatedTimeAndShowsTheRobo
   const int cycles = 4 * kRate;  // 1.6 s standing up, then 2.4 s of trotting
   std::string tally;
   {
-    const uint16_t port = FreePort();
-    SimProcess sim("high", port, {"--video", path, "--video-size", "320x240"});
+    SimProcess sim(SimCommand(), "high", {"--video", path, "--video-size", "320x240"});
     ASSERT_TRUE(sim.running());
-    UDP udp(HIGH_LEVEL_FLAG, FreePort(), "127.0.0.1", port);
+    UDP udp(HIGH_LEVEL_FLAG, 0, "127.0.0.1", sim.port());
     HighCmd cmd{};
     udp.InitCmdData(cmd);
     for (int i = 0; i < cycles; ++i) {
@@ -165,10 +139,9 @@ TEST(SimVideo, LockstepWalkHasOneFramePerThirtiethOfSimulatedTimeAndShowsTheRobo
 }
 
 TEST(SimVideo, MissingFfmpegIsOneLineAndExitOneAtStart) {
-  std::string path_var = "PATH=/nonexistent";
-  char* env[] = {path_var.data(), nullptr};
-  const ToolRun run = RunTool(
-      {TORVANE_SIM_PATH, "--level", "high", "--port", "0", "--video", Scratch("none.mp4")}, env);
+  const ToolRun run =
+      RunTool({TORVANE_SIM_PATH, "--level", "high", "--port", "0", "--video", Scratch("none.mp4")},
+              {"PATH=/nonexistent"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "torvane-sim: --video needs ffmpeg, which is not installed\n");
 }
