@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -61,11 +63,16 @@ int CountFrames(const std::string& path) {
 
 // Frame `index` of the video, decoded to RGB bytes (kWidth * kHeight * 3; empty on failure).
 std::vector<uint8_t> Frame(const std::string& path, int index) {
-  const ToolRun run = RunTool({"ffmpeg", "-v", "error", "-i", path, "-vf",
+  const std::string raw = path + ".frame" + std::to_string(index) + ".rgb";
+  const ToolRun run = RunTool({"ffmpeg", "-v", "error", "-y", "-i", path, "-vf",
                                "select=eq(n\\," + std::to_string(index) + ")", "-frames:v", "1",
-                               "-f", "rawvideo", "-pix_fmt", "rgb24", "pipe:1"});
-  if (run.status != 0 || run.out.size() != static_cast<size_t>(kWidth) * kHeight * 3) return {};
-  return std::vector<uint8_t>(run.out.begin(), run.out.end());
+                               "-f", "rawvideo", "-pix_fmt", "rgb24", raw});
+  std::ifstream file(raw, std::ios::binary);
+  std::vector<uint8_t> rgb((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+  std::remove(raw.c_str());
+  if (run.status != 0 || rgb.size() != static_cast<size_t>(kWidth) * kHeight * 3) return {};
+  return rgb;
 }
 
 double Variance(const std::vector<uint8_t>& rgb) {
