@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -42,11 +43,24 @@ int PidFd(pid_t pid) {
   return -1;
 }
 
+// Whether `name` names a program this process may run (a path, or a name found on PATH). Where
+// the exec happens in the child out of sight (a user-mode emulator's spawn does), a spawn that
+// cannot exec still gives a pid; asking first makes "cannot start" the same everywhere.
+bool Runnable(const std::string& name) {
+  if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0;
+  const char* path = std::getenv("PATH");
+  std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    if (access(((dir.empty() ? "." : dir) + "/" + name).c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ChildOptions& options)
     : output_path_(options.output_path) {
-  if (argv.empty()) return;
+  if (argv.empty() || !Runnable(argv[0])) return;
   std::vector<std::string> args(argv);
   std::vector<char*> arg_ptrs;
   for (auto& a : args) arg_ptrs.push_back(a.data());
