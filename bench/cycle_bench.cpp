@@ -45,7 +45,8 @@ void BM_Cycle_High_Sdk(benchmark::State& state) {
 template <size_t CmdBytes, size_t StateBytes>
 void Floor(benchmark::State& state, bool high) {
   Link link(high);
-  const int fd = BoundSocket(link.client_port());
+  const int fd = BoundSocket();
+  link.ClientOn(fd);
   const sockaddr_in peer = Loopback(link.peer_port());
   connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);

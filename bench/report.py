@@ -81,7 +81,8 @@ def main(checksum_json, cycle_json, python_json, out_path, compiler, call_json=N
         sdk, sdk_run = cycle[f"BM_Cycle_{level}_Sdk/repeats:5"]
         floor, _ = cycle[f"BM_Cycle_{level}_Floor/repeats:5"]
         allocs = sdk_run.get("allocs_per_cycle", float("nan"))
-        lines.append(f"| {level.lower()} | {sdk:.0f} | {floor:.0f} | {sdk / floor:.2f} | {allocs:g} |")
+        ratio = f"{sdk / floor:.2f}" if floor > 0 else "n/a"
+        lines.append(f"| {level.lower()} | {sdk:.0f} | {floor:.0f} | {ratio} | {allocs:g} |")
     lines += [
         "",
         "The SDK's draining `Recv` reads until the socket is empty, so it makes one receive call",
